@@ -1,0 +1,72 @@
+#include "Arena.h"
+
+#include "ErrorHandling.h"
+
+#include <new>
+#include <sys/mman.h>
+
+namespace {
+
+// A guard beyond 4 GiB lets an access at 0xFFFFFFFF read its remaining bytes as zeros.
+constexpr TUint64 kGuard = 0x10000;
+constexpr int kMinBlockClass = 4;
+
+int blockClass(TUint32 size) {
+    int k = kMinBlockClass;
+    while ((TUint64(1) << k) < size) ++k;
+    return k;
+}
+
+} // namespace
+
+Arena::Arena() {
+    void* p = mmap(nullptr, kSize + kGuard, PROT_READ | PROT_WRITE,
+                   MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    base = static_cast<TUint8*>(p);
+}
+
+Arena::~Arena() { munmap(base, kSize + kGuard); }
+
+Address Arena::reserve(TUint32 size) {
+    TUint64 aligned = (TUint64(size) + 15) & ~TUint64(15);
+    if (top + aligned > kSize) raise(KErrInvalidArgument, "Out of memory");
+    Address start = static_cast<Address>(top);
+    top += aligned;
+    return start;
+}
+
+Address Arena::allocate(TUint32 size) {
+    int k = blockClass(size);
+    if (k > 31) raise(KErrInvalidArgument, "Out of memory");
+    Address block;
+    if (!freeBlocks[k].empty()) {
+        block = freeBlocks[k].back();
+        freeBlocks[k].pop_back();
+    } else {
+        block = reserve(TUint32(1) << k);
+    }
+    liveBlocks.emplace(block, static_cast<TUint8>(k));
+    return block;
+}
+
+void Arena::release(Address block) {
+    auto it = liveBlocks.find(block);
+    if (it == liveBlocks.end()) return;
+    freeBlocks[it->second].push_back(block);
+    liveBlocks.erase(it);
+}
+
+TUint32 Arena::blockSize(Address block) const {
+    auto it = liveBlocks.find(block);
+    return it == liveBlocks.end() ? 0 : TUint32(1) << it->second;
+}
+
+TUint8* Arena::bytes(Address a, TUint64 length) {
+    if (a + length > kSize) raise(KErrInvalidArgument, "Address range outside memory");
+    return base + a;
+}
+
+const TUint8* Arena::bytes(Address a, TUint64 length) const {
+    return const_cast<Arena*>(this)->bytes(a, length);
+}

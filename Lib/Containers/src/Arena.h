@@ -1,0 +1,62 @@
+#pragma once
+
+#include "Types.h"
+
+#include <cstring>
+#include <unordered_map>
+#include <vector>
+
+// The address space of one machine: a 4 GiB reservation in which every 32-bit value is a
+// valid offset. Bytecode may read or write any word of it; untouched pages read as zeros and
+// cost nothing. Nothing the host relies on (pointers, allocator bookkeeping) is kept here.
+class Arena {
+public:
+    static constexpr TUint64 kSize = TUint64(1) << 32;
+    // Offsets below this are never handed out, so small forged values never hit an object.
+    static constexpr Address kFirstUsable = 0x10000;
+
+    Arena();
+    ~Arena();
+    Arena(const Arena&) = delete;
+    Arena& operator=(const Arena&) = delete;
+
+    // Long-lived regions (the operand stack, heap pools): never returned while the arena
+    // lives. Raises InvalidArgumentException when the address space is exhausted.
+    Address reserve(TUint32 size);
+
+    // Blocks that the collector never sees (shared string buffers), power-of-two sized.
+    // The bookkeeping lives in host memory, so bytecode cannot corrupt it.
+    Address allocate(TUint32 size);
+    void release(Address block);
+    TUint32 blockSize(Address block) const; // 0 when block is not a live block
+
+    TUint32 word(Address a) const { return load<TUint32>(a); }
+    TInt32 int32(Address a) const { return static_cast<TInt32>(load<TUint32>(a)); }
+    TUint16 unit(Address a) const { return load<TUint16>(a); }
+    TUint8 byte(Address a) const { return base[a]; }
+    void setWord(Address a, TUint32 v) { store(a, v); }
+    void setUnit(Address a, TUint16 v) { store(a, v); }
+    void setByte(Address a, TUint8 v) { base[a] = v; }
+
+    // Host pointer to length bytes at a, for bulk copies; raises InvalidArgumentException
+    // when the range runs past the end of the address space.
+    TUint8* bytes(Address a, TUint64 length);
+    const TUint8* bytes(Address a, TUint64 length) const;
+    // Typed view of a runtime structure kept in the arena (heap headers); not for natives.
+    template <class T> T* at(Address a) const { return reinterpret_cast<T*>(base + a); }
+
+    TUint64 reservedBytes() const { return top; }
+
+private:
+    template <class T> T load(Address a) const {
+        T v;
+        std::memcpy(&v, base + a, sizeof v);
+        return v;
+    }
+    template <class T> void store(Address a, T v) { std::memcpy(base + a, &v, sizeof v); }
+
+    TUint8* base;
+    TUint64 top = kFirstUsable;
+    std::vector<Address> freeBlocks[33];
+    std::unordered_map<Address, TUint8> liveBlocks; // block -> size class
+};

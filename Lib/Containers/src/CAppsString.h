@@ -1,0 +1,28 @@
+#pragma once
+
+#include "Vec.h"
+
+#include <string>
+#include <string_view>
+
+// A 16-bit string kept outside the VM heap: paths, messages and reports.
+class CAppsString : public Vec<TUint16> {
+public:
+    CAppsString() = default;
+    CAppsString(const char* latin1) { append(latin1); }
+    CAppsString(std::string_view latin1) { append(latin1); }
+    CAppsString(const TUint16* units, int count) { Vec::append(units, count); }
+
+    using Vec::append;
+    CAppsString& append(std::string_view latin1);
+    CAppsString& append(const CAppsString& other);
+    CAppsString& appendNumber(TInt64 value);
+
+    bool operator==(const CAppsString& other) const { return Vec::operator==(other); }
+    bool operator==(std::string_view latin1) const;
+
+    // Units above 0xFF become '?'; meant for diagnostics and 7-bit names.
+    std::string toLatin1() const;
+    std::string toUtf8() const;
+    static CAppsString fromUtf8(std::string_view utf8);
+};
