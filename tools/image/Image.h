@@ -45,9 +45,9 @@ struct Image {
     };
     struct Type {
         std::uint8_t elementWidth = 0;
-        std::vector<std::int32_t> refOffsets;    // list A
-        std::vector<Flagged> flaggedOffsets;     // list B
-        std::int32_t superFlag = 0;              // 0: no super type
+        std::vector<std::int32_t> refOffsets; // list A
+        std::vector<Flagged> flaggedOffsets;  // list B
+        std::int32_t superFlag = 0;           // 0: no super type
         std::int32_t superType = 0;
         std::vector<std::int32_t> interfaces;
         bool operator==(const Type&) const = default;

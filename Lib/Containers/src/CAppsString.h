@@ -15,6 +15,7 @@ public:
 
     using Vec::append;
     CAppsString& append(std::string_view latin1);
+    CAppsString& append(const char* latin1) { return append(std::string_view(latin1)); }
     CAppsString& append(const CAppsString& other);
     CAppsString& appendNumber(TInt64 value);
 

@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# The main job: builds the runtime and loads the bundled sample application.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/install-deps.sh"
+"$root/scripts/build.sh" build -DCMAKE_BUILD_TYPE=Release -DZENTU_TESTS=OFF -DZENTU_BENCH=OFF
+"$root/build/tools/zentu-info" "$root/build/examples/hello/index.mcb"
