@@ -1,0 +1,254 @@
+#include "AppsFileIO.h"
+#include "Image.h"
+#include "VirtualMachine.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace {
+
+Image sampleImage() {
+    Image image;
+    image.identifier[0] = 'A';
+    image.exportedMethods = {{"main", 0, 0}, {"helper<int*>", 7, 1}};
+    image.virtualMethods = {{"<application>.draw to<canvas>", {{0, 7, 1}, {1, 12, 1}}}};
+    image.types = {{0, {1, 2}, {{0xFF, 3}}, 0, 0, {}}, {0, {1}, {}, 1, 0, {0}}};
+    image.methods = {{0, 1, {0}, {{0, 1}}, 0, 2, {3}, {{0xFF, 4}}}, {0, 2, {}, {}, 1, 0, {}, {}}};
+    image.strings = {"Hello", "Gr\xC3\xBC\xC3\x9F"
+                              "e"};
+    image.code = {0x0E, 7,    0,    0,    0,    1, 0, 0, 0, // call 7, method 1
+                  0x15, 1,    0,    0,    0,                // push_string 1
+                  0x0F, 0,    0,    0,    0,                // call_virtual map[0]
+                  0x16, 1,    0,    0,    0,                // store_type 1
+                  0x75, 0xFF, 0xFF, 0xFF, 0xFF, 5, 0, 0, 0, // push_handler -1, +5
+                  0x38, 0x0C, 0xFD, 0xFF};                  // invalid opcode, jump -3
+    return image;
+}
+
+struct Loaded {
+    TInt32 index;
+    TInt32 errorCode;
+};
+
+Loaded load(VirtualMachine& vm, const std::vector<std::uint8_t>& bytes,
+            const char* name = "index.mcb") {
+    ZARNOK::MemoryInputStream stream;
+    stream.setBuffer(bytes.data(), static_cast<TUint32>(bytes.size()));
+    clearLastError();
+    try {
+        return {vm.load(stream, name, nullptr), 0};
+    } catch (const ErrorHandlingException&) {
+        return {-1, lastErrorCode()};
+    }
+}
+
+std::vector<std::int32_t> int32sAt(const VirtualMachine& vm, int offset, int count) {
+    std::vector<std::int32_t> values;
+    for (int i = 0; i < count; ++i) {
+        std::uint32_t v = 0;
+        for (int b = 0; b < 4; ++b)
+            v |= std::uint32_t(static_cast<std::uint8_t>(vm.code[offset + 4 * i + b])) << (8 * b);
+        values.push_back(static_cast<std::int32_t>(v));
+    }
+    return values;
+}
+
+TEST(Loader, FillsEveryTable) {
+    VirtualMachine vm;
+    ASSERT_EQ(load(vm, writeImage(sampleImage())).index, 0);
+
+    ASSERT_EQ(vm.exportedMethods.size(), 3);
+    EXPECT_EQ(vm.exportedMethods[1].name, "helper<int*>");
+    EXPECT_EQ(vm.exportedMethods[1].entries[0].codeOffset, 7);
+    EXPECT_EQ(vm.exportedMethods[1].entries[0].typeId, -1);
+    EXPECT_EQ(vm.exportedMethods[2].isVirtual, 1);
+    EXPECT_EQ(vm.exportedMethods[2].imageIndex, 0);
+    EXPECT_EQ(vm.exportedMethods[2].entries[1].typeId, 2); // type base 1
+    EXPECT_EQ(vm.maxTypeId, 2);
+
+    ASSERT_EQ(vm.superTypes.size(), 3);
+    EXPECT_EQ(vm.superTypes[0], -2);
+    EXPECT_EQ(vm.superTypes[1], -1);
+    EXPECT_EQ(vm.superTypes[2], 1);
+    EXPECT_EQ(vm.typeRefOffsets[1], (Vec<int>{1, 2}));
+    EXPECT_EQ(vm.typeFlaggedOffsets[1], (Vec<int>{3}));
+    EXPECT_EQ(vm.typeOffsetFlags[1], (Vec<char>{char(0xFF)}));
+
+    ASSERT_EQ(vm.methodGCInfos.size(), 2);
+    const auto& m = vm.methodGCInfos[0];
+    EXPECT_EQ(m.argSlots, 1);
+    EXPECT_EQ(m.localSlots, 2);
+    EXPECT_EQ(m.offsetsB, (Vec<int>{1}));
+    EXPECT_EQ(m.flagsD, (Vec<char>{char(0xFF)}));
+    EXPECT_EQ(vm.methodGCInfos[1].extraSlots, 1);
+
+    ASSERT_EQ(vm.stringConstants.size(), 2);
+    EXPECT_EQ(vm.stringConstants[1].toCAppsString(), CAppsString::fromUtf8("Grüße"));
+    EXPECT_EQ(vm.images[0].codeSize, static_cast<TInt32>(sampleImage().code.size()));
+    EXPECT_EQ(vm.code.size(), vm.images[0].codeSize);
+}
+
+TEST(Loader, CopiesUnknownOpcodesWithoutOperands) {
+    VirtualMachine vm;
+    ASSERT_EQ(load(vm, writeImage(sampleImage())).index, 0);
+    EXPECT_EQ(vm.code[33], 0x38);
+    EXPECT_EQ(vm.code[34], 0x0C);
+    EXPECT_EQ(vm.code[35], static_cast<signed char>(0xFD));
+}
+
+TEST(Loader, RelocatesASecondImageOnTheBasesOfTheFirst) {
+    VirtualMachine vm;
+    ASSERT_EQ(load(vm, writeImage(sampleImage())).index, 0);
+    Image second = sampleImage();
+    second.identifier[0] = 'B';
+    ASSERT_EQ(load(vm, writeImage(second)).index, 1);
+
+    const int base = vm.images[1].codeBase;
+    EXPECT_EQ(base, 37);
+    EXPECT_EQ(int32sAt(vm, base + 1, 2), (std::vector<std::int32_t>{7 + base, 1 + 2}));
+    EXPECT_EQ(int32sAt(vm, base + 10, 1)[0], 1 + 2); // string base 2
+    EXPECT_EQ(int32sAt(vm, base + 15, 1)[0], 2);     // the existing virtual method
+    EXPECT_EQ(int32sAt(vm, base + 20, 1)[0], 1 + 3); // type base = maxTypeId 2 + 1
+    EXPECT_EQ(int32sAt(vm, base + 25, 2), (std::vector<std::int32_t>{-1, 5 + base}));
+    EXPECT_EQ(vm.maxTypeId, 4);
+    // Virtual entries of the second image joined the first record of that name.
+    EXPECT_EQ(vm.exportedMethods[2].entries.size(), 4);
+    EXPECT_EQ(vm.exportedMethods.size(), 5);
+}
+
+TEST(Loader, ReturnsTheLoadedImageForTheSameIdentifierAndName) {
+    VirtualMachine vm;
+    auto bytes = writeImage(sampleImage());
+    ASSERT_EQ(load(vm, bytes).index, 0);
+    EXPECT_EQ(load(vm, bytes).index, 0);
+    EXPECT_EQ(vm.images.size(), 1);
+    EXPECT_EQ(load(vm, bytes, "other.mcb").index, 1);
+}
+
+TEST(Loader, AcceptsAnImageOfEmptyTables) {
+    VirtualMachine vm;
+    Image empty;
+    ASSERT_EQ(load(vm, writeImage(empty)).index, 0);
+    EXPECT_EQ(vm.images[0].codeSize, 0);
+    EXPECT_EQ(vm.exportedMethods.size(), 0);
+}
+
+TEST(Loader, ReadsNarrowWidthsUnsignedAndWideOnesSigned) {
+    Image image;
+    image.exportedMethods = {{"a", 0, 255}, {"b", 0, 300}};
+    auto bytes = writeImage(image);
+    EXPECT_EQ(bytes[24], 2) << "method index 300 needs width 2";
+    VirtualMachine vm;
+    ASSERT_EQ(load(vm, bytes).index, 0);
+    EXPECT_EQ(vm.exportedMethods[0].entries[0].methodIndex, 255);
+    EXPECT_EQ(vm.exportedMethods[1].entries[0].methodIndex, 300);
+
+    image.exportedMethods = {{"a", 0, 255}};
+    image.widths[Image::MethodIndex] = 1;
+    VirtualMachine narrow;
+    ASSERT_EQ(load(narrow, writeImage(image)).index, 0);
+    EXPECT_EQ(narrow.exportedMethods[0].entries[0].methodIndex, 255);
+}
+
+TEST(Loader, KeepsNegativeCallMethodIndexes) {
+    Image image;
+    image.methods.resize(1);
+    image.code = {0x0E, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF};
+    VirtualMachine vm;
+    ASSERT_EQ(load(vm, writeImage(sampleImage())).index, 0);
+    image.identifier[0] = 'Z';
+    ASSERT_EQ(load(vm, writeImage(image)).index, 1);
+    EXPECT_EQ(int32sAt(vm, vm.images[1].codeBase + 5, 1)[0], -1);
+}
+
+TEST(Loader, DecodesStringConstantsWithoutReadingPastTheRecord) {
+    Image image;
+    image.strings = {"\xF0\x9F\x98\x80", "ab\xE2\x82", "\x80\x41", "x\xC3"};
+    VirtualMachine vm;
+    ASSERT_EQ(load(vm, writeImage(image)).index, 0);
+    EXPECT_EQ(vm.stringConstants[0].length(), 1);
+    EXPECT_EQ(vm.stringConstants[0].at(0), 0xF600);
+    EXPECT_EQ(vm.stringConstants[1].length(), 3);
+    EXPECT_EQ(vm.stringConstants[1].at(2), 0xFFFD);
+    EXPECT_EQ(vm.stringConstants[2].length(), 1); // a continuation byte leads a pair
+    EXPECT_EQ(vm.stringConstants[2].at(0), 0x01);
+    EXPECT_EQ(vm.stringConstants[3].length(), 2);
+}
+
+// Every refusal ends in the fatal error, whose recorded text has no detail.
+void expectRefused(const std::vector<std::uint8_t>& bytes) {
+    VirtualMachine vm;
+    Loaded result = load(vm, bytes);
+    EXPECT_EQ(result.index, -1);
+    EXPECT_EQ(result.errorCode, KErrFatal);
+    EXPECT_EQ(lastErrorText(), "UnknownException (CODE:11)");
+}
+
+TEST(Loader, RefusesMalformedHeadersAndTables) {
+    const auto good = writeImage(sampleImage());
+    auto bad = good;
+    bad[0] = 19; // identifier length
+    expectRefused(bad);
+    bad = good;
+    bad[21] = 0xFE; // first marker byte
+    expectRefused(bad);
+    bad = good;
+    bad[23 + 4] = 3; // a width of 3
+    expectRefused(bad);
+
+    Image image = sampleImage();
+    image.types[0].flaggedOffsets[0].flag = 0x7F;
+    expectRefused(writeImage(image));
+    image = sampleImage();
+    image.methods[0].elementWidth = 3;
+    expectRefused(writeImage(image));
+    image = sampleImage();
+    image.code = {0x0F, 1, 0, 0, 0}; // outside the virtual-method map
+    expectRefused(writeImage(image));
+    expectRefused({});
+}
+
+TEST(Loader, RefusesEveryTruncationOfTheTables) {
+    const auto good = writeImage(sampleImage());
+    const size_t codeStart = good.size() - sampleImage().code.size();
+    for (size_t length = 0; length < codeStart; ++length)
+        expectRefused(std::vector<std::uint8_t>(good.begin(), good.begin() + length));
+    // Inside the code only an instruction cut in its operands is a short read.
+    expectRefused(std::vector<std::uint8_t>(good.begin(), good.begin() + codeStart + 3));
+}
+
+TEST(Loader, SurvivesRandomMutations) {
+    const auto good = writeImage(sampleImage());
+    std::mt19937 random(12345);
+    for (int round = 0; round < 3000; ++round) {
+        auto bytes = good;
+        int edits = 1 + random() % 6;
+        for (int e = 0; e < edits; ++e) {
+            size_t at = random() % bytes.size();
+            switch (random() % 4) {
+            case 0: bytes[at] = static_cast<std::uint8_t>(random()); break;
+            case 1: bytes[at] ^= static_cast<std::uint8_t>(1u << (random() % 8)); break;
+            case 2: bytes.resize(at); break;
+            default: bytes.insert(bytes.begin() + at, static_cast<std::uint8_t>(random()));
+            }
+            if (bytes.empty()) break;
+        }
+        VirtualMachine vm;
+        Loaded result = load(vm, bytes);
+        EXPECT_TRUE(result.index == 0 || result.errorCode == KErrFatal);
+    }
+}
+
+TEST(Loader, SurvivesRandomBytes) {
+    std::mt19937 random(99);
+    for (int round = 0; round < 500; ++round) {
+        std::vector<std::uint8_t> bytes(random() % 200);
+        for (auto& b : bytes) b = static_cast<std::uint8_t>(random());
+        if (!bytes.empty() && random() % 2) bytes[0] = 20;
+        VirtualMachine vm;
+        load(vm, bytes);
+    }
+}
+
+} // namespace
