@@ -2,6 +2,8 @@
 
 #include "AppsFileIO.h"
 
+#include <string>
+
 namespace {
 
 std::u16string key(const CAppsString& name) {
@@ -13,7 +15,9 @@ std::u16string key(const CAppsString& name) {
 VirtualMachine::VirtualMachine()
     : vmHeap(memory, kMinPoolSize,
              TypeTables{&typeRefOffsets, &typeFlaggedOffsets, &typeOffsetFlags}, this),
-      operandStack(memory.reserve(kStackSlots * 4)) {}
+      operandStack(memory.reserve(kStackSlots * 4)) {
+    for (TInt32& handle : entryHandles) handle = -1;
+}
 
 VirtualMachine::~VirtualMachine() {
     // Frees every object, so native objects release their host resources.
@@ -31,6 +35,7 @@ TInt32 VirtualMachine::load(ZARNOK::InputStream& stream, const CAppsString& imag
     }
     if (imageIndex < 0) fatalError("Error while reading bytecode", -1);
     clearLastError();
+    startApplication(imageIndex);
     return imageIndex;
 }
 
@@ -38,8 +43,34 @@ void VirtualMachine::fatalError(const CAppsString&, TInt32) {
     raise(KErrFatal);
 }
 
-void VirtualMachine::collectGarbage() {
-    vmHeap.collect();
+void VirtualMachine::setApplicationObject(Address object) {
+    if (application) vmHeap.unpin(application);
+    application = object;
+    if (application) vmHeap.pin(application);
+}
+
+void VirtualMachine::push(TInt32 value) {
+    if (sp + 1 >= kStackSlots || sp + 1 < 0) fatalError("Stack overflow", pc);
+    setSlot(++sp, value);
+}
+
+Address VirtualMachine::newStringValue(OString text) {
+    Address object = 0;
+    Address box = 0;
+    vmHeap.allocatePair(8, -1, GC_CODE_STRING, object, 4, 0, GC_CODE_REFERENCE_BOX, box);
+    memory.setWord(object + 4, text.detach());
+    memory.setWord(box, object);
+    return box;
+}
+
+OString VirtualMachine::stringValue(Address value) {
+    const Address object = value ? memory.word(value) : 0;
+    if (object == 0) raise(KErrNullPointer, "NULL pointer");
+    return OString::share(memory, memory.word(object + 4));
+}
+
+void VirtualMachine::raiseUnknownFunction(const char* prefix) const {
+    raise(KErrVM, std::string(prefix) + std::to_string(pc));
 }
 
 TInt32 VirtualMachine::findExportedMethod(const CAppsString& name) const {

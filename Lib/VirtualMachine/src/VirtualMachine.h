@@ -18,14 +18,34 @@ class FrameworkServices;
 class MVMCallbackInterface {
 public:
     virtual ~MVMCallbackInterface() = default;
+    // Index of the method handle for a descriptive name, or -1.
+    virtual TInt32 findMethod(const CAppsString& name, TInt32 imageIndex) = 0;
+    // Runs the call now, or queues it while another call runs. Returns the result converted
+    // to resultLevel (0 for methods without result).
+    virtual TInt32 call(TInt32 handleIndex, const Vec<int>& values, const Vec<int>& levels,
+                        TInt32 resultLevel) = 0;
     // Reports an internal error of the machine: raises the fatal error code 11.
     [[noreturn]] virtual void fatalError(const CAppsString& message, TInt32 codePosition) = 0;
+    virtual VMHeap& heap() = 0;
+    virtual TInt32 convertToLevel(TInt32 level, TInt32 value, GcCode innermostCode) = 0;
+    virtual void collectWithStackScan() = 0;
 };
 
-// The bytecode machine: its arena, heap, operand stack and the tables the loader fills.
+// How an entry call ends when the application asked to exit (-1) or a fatal error (-2)
+// stopped it. Both leave the machine marked as running: the application is to end.
+struct EntryCallSignal {
+    static constexpr TInt32 kExit = -1;
+    static constexpr TInt32 kFatal = -2;
+    TInt32 value;
+};
+
+// The bytecode machine: its arena, heap, operand stack, the tables the loader fills, the
+// interpreter state and the entry points the host calls.
 class VirtualMachine : public MVMCallbackInterface, public InterfaceForCallingGc {
 public:
     static constexpr int kStackSlots = 15256;
+    static constexpr int kScannedStackSlots = 15000;
+    static constexpr int kHandlerRecords = 128;
     static constexpr TUint32 kMinPoolSize = 64000;
 
     struct BytecodeStruct {
@@ -60,29 +80,115 @@ public:
         Vec<char> flagsD;
     };
 
+    struct MethodHandle {
+        TUint8 hasResult = 0;
+        TInt32 resultLevel = 0;
+        CAppsString name;
+        Vec<int> argLevels;
+        TInt32 exportedMethodIndex = -1;
+    };
+
+    struct StoredMethodCall {
+        TInt32 handleIndex;
+        Vec<int> values;
+        Vec<int> levels;
+        TInt32 resultLevel;
+        Address pinned; // an argument kept alive while the call waits, or 0
+    };
+
+    // An active exception handler. The depths of the method and frame stacks are kept so
+    // that a catch unwinds them together with sp.
+    struct Handler {
+        TInt32 typeId;
+        TInt32 savedSp;
+        TInt32 handlerPc;
+        TInt32 methodDepth;
+        TInt32 frameDepth;
+    };
+
+    // The entry names resolved after a load, in resolution order.
+    enum EntryName {
+        EntryMain,
+        EntrySystemTimerEvent,
+        EntryDraw,
+        EntryKeyPressed,
+        EntryKeyReleased,
+        EntryPointerEvent,
+        EntryPointerPressed,
+        EntryPointerDragged,
+        EntryPointerReleased,
+        EntryExitEvent,
+        EntryForegroundEvent,
+        EntryBackgroundEvent,
+        EntryOrientationChanged,
+        EntryInternalThrow,
+        EntryPrintThrowable,
+        EntryPrintThrowableAndExit,
+        EntryNameCount
+    };
+    static const char* const kEntryNames[EntryNameCount];
+
     VirtualMachine();
     ~VirtualMachine() override;
     VirtualMachine(const VirtualMachine&) = delete;
     VirtualMachine& operator=(const VirtualMachine&) = delete;
 
-    // The load entry: reads the image from the stream and returns its index. A malformed
-    // image ends with the fatal error "Error while reading bytecode" (ErrorHandlingException,
-    // last error code 11).
+    // The load entry: reads the image, resolves the entry names and runs main. A malformed
+    // image ends with the fatal error "Error while reading bytecode" and a missing main with
+    // "'main' not found" (ErrorHandlingException, last error code 11).
     TInt32 load(ZARNOK::InputStream& stream, const CAppsString& imageName,
                 FrameworkServices* services);
     // The load steps alone: the image index, or -1 when the image is refused. Short reads and
     // bad indexes raise (code 10 and 6).
     TInt32 loadImage(ZARNOK::InputStream& stream, const CAppsString& imageName);
 
+    // MVMCallbackInterface
+    TInt32 findMethod(const CAppsString& name, TInt32 imageIndex) override;
+    TInt32 call(TInt32 handleIndex, const Vec<int>& values, const Vec<int>& levels,
+                TInt32 resultLevel) override;
     [[noreturn]] void fatalError(const CAppsString& message, TInt32 codePosition) override;
-    void collectGarbage() override;
+    VMHeap& heap() override { return vmHeap; }
+    TInt32 convertToLevel(TInt32 level, TInt32 value, GcCode innermostCode) override;
+    void collectWithStackScan() override;
+    // InterfaceForCallingGc
+    void collectGarbage() override { collectWithStackScan(); }
+
+    // Host events. Timer and draw run at once ("VM concurrency error" while a call runs);
+    // the others are queued while a call runs.
+    void timerEvent(Address listener);
+    void drawEvent(Address canvas);
+    void keyEvent(Address keyEventObject, bool pressed);
+    void pointerEvent(TInt32 kind, TInt32 x, TInt32 y, TInt32 modifiers);
+    void foregroundEvent();
+    void backgroundEvent();
+    bool isRunning() const { return currentCall >= 0; }
 
     Arena& arena() { return memory; }
-    VMHeap& heap() { return vmHeap; }
     FrameworkServices* services() const { return frameworkServices; }
     Address stackBase() const { return operandStack; }
-    // Index of the named method with this exact name, or -1.
+    Address applicationObject() const { return application; }
+    // Pins the new application object and unpins the previous one.
+    void setApplicationObject(Address object);
+    TInt32 entryHandle(EntryName name) const { return entryHandles[name]; }
+    // Index of the first named method with exactly this name, or -1.
     TInt32 findExportedMethod(const CAppsString& name) const;
+
+    // Operand stack access for natives: slot i is the 32-bit word at stackBase + 4 * i.
+    TInt32 slot(TInt32 index) const { return memory.int32(slotAddress(index)); }
+    void setSlot(TInt32 index, TInt32 value) { memory.setWord(slotAddress(index), value); }
+    Address slotAddress(TInt32 index) const {
+        return operandStack + 4u * static_cast<TUint32>(index);
+    }
+    TInt32 top() const { return slot(sp); }
+    TInt32 pop() { return slot(sp--); }
+    void push(TInt32 value); // stops the call with the fatal error when the stack is full
+    // A new string value: a one-reference box (code 14) holding a string object (code 3),
+    // allocated as one pair. Returns the box.
+    Address newStringValue(OString text);
+    // The text of a string value; a null box or string raises code 1 "NULL pointer".
+    OString stringValue(Address value);
+    // The unknown-function error of a native group: code 10, prefix and position.
+    [[noreturn]] void raiseUnknownFunction(const char* prefix) const;
 
     // Tables filled by the loader; index = position.
     Vec<BytecodeStruct> images;
@@ -96,13 +202,42 @@ public:
     Vec<signed char> code;
     TInt32 maxTypeId = 0;
 
+    // Interpreter state.
+    TInt32 pc = -1;
+    TInt32 sp = 0;
+    Vec<int> methodStack;
+    Vec<int> frameStack;
+    Handler handlers[kHandlerRecords] = {};
+    TInt32 handlerCount = 0;
+
+    Vec<MethodHandle> methodHandles;
+
 private:
     friend class Loader;
+    friend class Interpreter;
     void indexExportedName(TInt32 index);
+
+    // Interpreter.cpp
+    void run();
+    void throwObject(Address object); // opcode 0x77 after the null test
+    // EntryPoints.cpp
+    void resolveEntryPoints(TInt32 imageIndex);
+    void startApplication(TInt32 imageIndex);
+    TInt32 execute(TInt32 handleIndex, const Vec<int>& values, const Vec<int>& levels,
+                   TInt32 resultLevel);
+    void runWithErrorConversion();
+    void internalThrow(TInt32 code, const CAppsString& text);
+    void drainQueue();
+    void callApplicationEvent(EntryName name, const Vec<int>& values, const Vec<int>& levels,
+                              bool queued);
 
     Arena memory;
     VMHeap vmHeap;
     Address operandStack;
     FrameworkServices* frameworkServices = nullptr;
     std::unordered_map<std::u16string, TInt32> firstMethodByName;
+    TInt32 entryHandles[EntryNameCount];
+    Address application = 0;
+    TInt32 currentCall = -1;
+    Vec<StoredMethodCall> queue;
 };
