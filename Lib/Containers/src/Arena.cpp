@@ -63,7 +63,7 @@ TUint32 Arena::blockSize(Address block) const {
 }
 
 TUint8* Arena::bytes(Address a, TUint64 length) {
-    if (a + length > kSize) raise(KErrInvalidArgument, "Address range outside memory");
+    if (length > kSize - a) raise(KErrInvalidArgument, "Address range outside memory");
     return base + a;
 }
 

@@ -21,6 +21,8 @@ public:
 
     bool operator==(const CAppsString& other) const { return Vec::operator==(other); }
     bool operator==(std::string_view latin1) const;
+    // Without it, comparing with a literal is ambiguous between the two above.
+    bool operator==(const char* latin1) const { return *this == std::string_view(latin1); }
 
     // Units above 0xFF become '?'; meant for diagnostics and 7-bit names.
     std::string toLatin1() const;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -53,14 +54,15 @@ std::string errorName(TInt32 code) {
 }
 
 void raise(TInt32 code, const CAppsString& message) {
+    // message may be the pending last error text itself: build the new text aside first.
+    CAppsString text(errorName(code));
+    if (!message.isEmpty()) text.append(": ").append(message);
     LastError& error = lastError();
     error.code = code;
-    error.text = CAppsString(errorName(code));
-    if (!message.isEmpty()) error.text.append(": ").append(message);
+    error.text = std::move(text);
     throw ErrorHandlingException();
 }
 
-void raise(TInt32 code) { raise(code, CAppsString()); }
 void raise(TInt32 code, const char* message) { raise(code, CAppsString(message)); }
 void raise(TInt32 code, const std::string& message) { raise(code, CAppsString(message)); }
 

@@ -27,8 +27,9 @@ enum ErrorCode : TInt32 {
 struct ErrorHandlingException {};
 
 // Records "<name>[: message]" as the thread's last error and throws ErrorHandlingException.
-[[noreturn]] void raise(TInt32 code);
-[[noreturn]] void raise(TInt32 code, const char* message);
+// The one-argument form is a default argument: a separate raise(TInt32) would clash with the C
+// library's int raise(int) from <signal.h>.
+[[noreturn]] void raise(TInt32 code, const char* message = "");
 [[noreturn]] void raise(TInt32 code, const std::string& message);
 [[noreturn]] void raise(TInt32 code, const CAppsString& message);
 

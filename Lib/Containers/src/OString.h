@@ -24,6 +24,9 @@ public:
     OString(Arena& arena, const CAppsString& text);
     // Malformed UTF-8 raises DataFormatException (code 4) with an empty message.
     static OString fromUtf8(Arena& arena, const TUint8* bytes, int count);
+    // The same decoding without raising: writes one unit per sequence to out (room for count
+    // units) and returns how many, or -1 when any sequence is malformed.
+    static int decodeUtf8(const TUint8* bytes, int count, TUint16* out);
 
     OString(const OString& other);
     OString(OString&& other) noexcept;
@@ -65,6 +68,7 @@ public:
 
 private:
     void makeWritable(int capacity); // private buffer with at least this capacity
+    bool overlapsBuffer(const TUint16* units, int count) const;
 
     Arena* arena;
     Address bufferAddress = 0;

@@ -2,6 +2,7 @@
 
 #include "ErrorHandling.h"
 
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -29,16 +30,19 @@ public:
     const T* begin() const { return items.data(); }
     const T* end() const { return items.data() + items.size(); }
 
-    void append(const T& value) {
-        growForOneMore();
-        items.push_back(value);
-    }
+    // value may be an element of this Vec: copy it before growing moves the elements.
+    void append(const T& value) { append(T(value)); }
     void append(T&& value) {
         growForOneMore();
         items.push_back(std::move(value));
     }
     void append(const T* values, int count) {
-        reserve(size() + checkedCount(count));
+        if (overlapsItems(values, checkedCount(count))) {
+            std::vector<T> copy(values, values + count);
+            append(copy.data(), count);
+            return;
+        }
+        reserve(size() + count);
         items.insert(items.end(), values, values + count);
     }
     void removeLast() {
@@ -48,8 +52,9 @@ public:
     void removeAt(int index) { items.erase(items.begin() + checkedIndex(index)); }
     void insert(int index, const T& value) {
         if (index != size()) checkedIndex(index);
+        T copy(value);
         growForOneMore();
-        items.insert(items.begin() + index, value);
+        items.insert(items.begin() + index, std::move(copy));
     }
     // Grows with default values or shrinks to exactly count elements.
     void resize(int count) { items.resize(checkedCount(count)); }
@@ -65,6 +70,10 @@ private:
     int checkedIndex(int index) const {
         if (index < 0 || index >= size()) raiseIndexError(index, size());
         return index;
+    }
+    bool overlapsItems(const T* values, int count) const {
+        std::less<const T*> before;
+        return count > 0 && before(values, end()) && before(begin(), values + count);
     }
     static int checkedCount(int count) {
         if (count < 0) raiseIndexError(count, 0);
