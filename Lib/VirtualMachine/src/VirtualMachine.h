@@ -28,6 +28,9 @@ public:
     [[noreturn]] virtual void fatalError(const CAppsString& message, TInt32 codePosition) = 0;
     virtual VMHeap& heap() = 0;
     virtual TInt32 convertToLevel(TInt32 level, TInt32 value, GcCode innermostCode) = 0;
+    // A vector holder (code 6) holding a new byte vector of size zeroed bytes; a negative
+    // size raises code 6.
+    virtual Address newByteVector(TInt32 size) = 0;
     virtual void collectWithStackScan() = 0;
 };
 
@@ -149,6 +152,7 @@ public:
     [[noreturn]] void fatalError(const CAppsString& message, TInt32 codePosition) override;
     VMHeap& heap() override { return vmHeap; }
     TInt32 convertToLevel(TInt32 level, TInt32 value, GcCode innermostCode) override;
+    Address newByteVector(TInt32 size) override; // VectorObject.cpp
     void collectWithStackScan() override;
     // InterfaceForCallingGc
     void collectGarbage() override { collectWithStackScan(); }

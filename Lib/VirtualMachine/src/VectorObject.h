@@ -1,0 +1,90 @@
+#pragma once
+
+#include "Heap.h"
+
+#include <cstddef>
+
+// A vector object (OVector) in the machine's heap: four words in an entry of objectKind -1
+// and gc code 8:
+//   word 0  0 (no native handle)
+//   word 1  element buffer: an entry of its own (objectKind 0, gc code 2) of
+//           capacity x element bytes, or 0
+//   word 2  capacity in elements
+//   word 3  count in elements
+// The collector follows the buffer only while the count is above 0, so an empty vector never
+// keeps a buffer: one would be freed behind its back.
+//
+// A vector value is the address of a word that refers to the vector object: a holder entry
+// (gc code 6, or 7 when the elements are references) or a vector field of an object.
+//
+// OVector is a view on such an object for one element size (1, 4, 8, 12 or 16 bytes). Its
+// words live in the arena, where bytecode can change them, so every view is checked when it
+// is opened. Whenever a buffer is made for n elements its capacity is max(10, 1.2 n).
+class OVector {
+public:
+    static constexpr TUint32 kObjectBytes = 16;
+    static constexpr TInt32 kMinCapacity = 10;
+
+    // A new vector object with count zeroed elements. A negative count or one that would not
+    // fit in memory raises code 6.
+    static OVector create(VMHeap& heap, TInt32 elementBytes, TInt32 count);
+    // The vector object at object; null raises code 1 "NULL pointer", anything that is not a
+    // consistent vector object of this element size raises code 10.
+    static OVector open(VMHeap& heap, Address object, TInt32 elementBytes);
+    // The vector a vector value refers to (word 0 of the holder or field), checked as open.
+    static OVector ofValue(VMHeap& heap, Address value, TInt32 elementBytes);
+
+    Address object() const { return address; }
+    TInt32 elementBytes() const { return bytesPerElement; }
+    TInt32 count() const;
+    TInt32 capacity() const;
+    Address elements() const; // buffer address, 0 while empty
+    Address elementAddress(TInt32 index) const {
+        return elements() + TUint32(index) * bytesPerElement;
+    }
+    // Host view of count elements from index; valid until the buffer changes.
+    TUint8* elementBytesAt(TInt32 index, TInt32 count) const;
+    TUint32 word(TInt32 index) const;  // word 0 of element index; unchecked
+    TInt32 byteAt(TInt32 index) const; // sign-extended byte element; unchecked
+
+    // Elements are given as host bytes, elementBytes() per element; they may lie in this
+    // vector's own buffer.
+    void append(const TUint8* element) { insert(count(), element, 1); }
+    void appendWord(TUint32 value);
+    void appendBytes(const TUint8* bytes, TInt32 n) { insert(count(), bytes, n); }
+    // index must be 0 .. count, n >= 0 (checked by the caller; violated here: code 2 / 6).
+    void insert(TInt32 index, const TUint8* elements, TInt32 n);
+    // n copies of one element at index.
+    void insertCopies(TInt32 index, const TUint8* element, TInt32 n);
+    // first, n must describe a range inside the vector (violated: code 2).
+    void remove(TInt32 first, TInt32 n);
+    void clear() { remove(0, count()); }
+
+    // A new holder entry (gc code 7 when the elements are references, else 6) whose word 0
+    // refers to this vector.
+    Address newHolder(bool references) const;
+
+    // Capacity for n elements under the growth policy, clamped to what memory can hold.
+    static TInt64 capacityFor(TInt64 n, TInt32 elementBytes);
+
+private:
+    OVector(VMHeap& heap, Address object, TInt32 elementBytes)
+        : heap(&heap), address(object), bytesPerElement(elementBytes) {}
+    Arena& arena() const { return heap->arena(); }
+    void setCount(TInt32 n) { arena().setWord(address + 12, TUint32(n)); }
+    // Replaces the buffer by one for newCount elements holding the current elements with a
+    // gap of gap elements opened at index (gap may be negative: elements removed there).
+    void reallocate(TInt32 newCount, TInt32 index, TInt32 gap);
+    void checkConsistent() const;
+    bool overlapsBuffer(const TUint8* bytes, size_t length) const;
+
+    VMHeap* heap;
+    Address address;
+    TInt32 bytesPerElement;
+};
+
+// A new vector value: holder and vector object with n elements copied from host bytes.
+Address newVectorValue(VMHeap& heap, TInt32 elementBytes, bool references, const TUint8* elements,
+                       TInt32 n);
+// A new byte vector value (holder code 6) holding count bytes.
+Address newByteVectorValue(VMHeap& heap, const TUint8* bytes, TInt32 count);
