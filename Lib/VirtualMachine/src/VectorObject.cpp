@@ -153,56 +153,54 @@ void OVector::reallocate(TInt32 newCount, TInt32 index, TInt32 gap) {
     heap->release(oldBuffer);
 }
 
-void OVector::insert(TInt32 index, const TUint8* source, TInt32 n) {
+TInt32 OVector::openGap(TInt32 index, TInt64 n) {
     const TInt32 oldCount = count();
     if (index < 0 || index > oldCount) raise(KErrIndexOutOfBounds);
-    if (n < 0) raise(KErrInvalidArgument);
-    if (n == 0) return;
-    const TInt64 newCount = TInt64(oldCount) + n;
-    if (newCount > kMaxCount) raise(KErrInvalidArgument, "Out of memory");
-    const size_t byteCount = size_t(n) * bytesPerElement;
-    // The source may be this vector's own buffer, which the move below would change.
-    std::vector<TUint8> copy;
-    if (overlapsBuffer(source, byteCount)) {
-        copy.assign(source, source + byteCount);
-        source = copy.data();
-    }
-    if (newCount <= capacity()) {
-        TUint8* at = elementBytesAt(index, TInt32(newCount) - index);
-        std::memmove(at + byteCount, at, size_t(oldCount - index) * bytesPerElement);
-    } else {
-        reallocate(TInt32(newCount), index, n);
-    }
-    std::memcpy(elementBytesAt(index, n), source, byteCount);
-    setCount(TInt32(newCount));
-}
-
-void OVector::insertCopies(TInt32 index, const TUint8* element, TInt32 n) {
-    if (n < 0) raise(KErrInvalidArgument);
-    if (n == 0) return;
-    TUint8 one[16];
-    std::memcpy(one, element, size_t(bytesPerElement));
-    const TInt32 oldCount = count();
-    if (index < 0 || index > oldCount) raise(KErrIndexOutOfBounds);
-    const TInt64 newCount = TInt64(oldCount) + n;
+    const TInt64 newCount = oldCount + n;
     if (newCount > kMaxCount) raise(KErrInvalidArgument, "Out of memory");
     if (newCount <= capacity()) {
         TUint8* at = elementBytesAt(index, TInt32(newCount) - index);
         std::memmove(at + size_t(n) * bytesPerElement, at,
                      size_t(oldCount - index) * bytesPerElement);
     } else {
-        reallocate(TInt32(newCount), index, n);
+        reallocate(TInt32(newCount), index, TInt32(n));
     }
-    // Fill by doubling: one element, then copies of what is already there.
-    TUint8* at = elementBytesAt(index, n);
+    return TInt32(newCount);
+}
+
+void OVector::insert(TInt32 index, const TUint8* source, TInt32 n) {
+    if (n < 0) raise(KErrInvalidArgument);
+    if (n == 0) return;
+    const size_t byteCount = size_t(n) * bytesPerElement;
+    // The source may be this vector's own buffer, which opening the gap changes.
+    std::vector<TUint8> copy;
+    if (overlapsBuffer(source, byteCount)) {
+        copy.assign(source, source + byteCount);
+        source = copy.data();
+    }
+    const TInt32 newCount = openGap(index, n);
+    std::memcpy(elementBytesAt(index, n), source, byteCount);
+    setCount(newCount);
+}
+
+void OVector::insertRepeated(TInt32 index, const TUint8* block, TInt32 blockCount, TInt32 times) {
+    if (blockCount < 0 || times < 0) raise(KErrInvalidArgument);
+    const TInt64 n = TInt64(blockCount) * times;
+    if (n == 0) return;
+    if (n > kMaxCount) raise(KErrInvalidArgument, "Out of memory");
+    const size_t blockBytes = size_t(blockCount) * bytesPerElement;
+    std::vector<TUint8> copy(block, block + blockBytes);
+    const TInt32 newCount = openGap(index, n);
+    // Fill by doubling: one block, then copies of what is already there.
+    TUint8* at = elementBytesAt(index, TInt32(n));
     const size_t total = size_t(n) * bytesPerElement;
-    std::memcpy(at, one, size_t(bytesPerElement));
-    for (size_t done = size_t(bytesPerElement); done < total;) {
+    std::memcpy(at, copy.data(), blockBytes);
+    for (size_t done = blockBytes; done < total;) {
         const size_t chunk = std::min(done, total - done);
         std::memcpy(at + done, at, chunk);
         done += chunk;
     }
-    setCount(TInt32(newCount));
+    setCount(newCount);
 }
 
 void OVector::remove(TInt32 first, TInt32 n) {

@@ -54,8 +54,11 @@ public:
     void appendBytes(const TUint8* bytes, TInt32 n) { insert(count(), bytes, n); }
     // index must be 0 .. count, n >= 0 (checked by the caller; violated here: code 2 / 6).
     void insert(TInt32 index, const TUint8* elements, TInt32 n);
-    // n copies of one element at index.
-    void insertCopies(TInt32 index, const TUint8* element, TInt32 n);
+    // times copies of a block of blockCount elements at index.
+    void insertRepeated(TInt32 index, const TUint8* block, TInt32 blockCount, TInt32 times);
+    void insertCopies(TInt32 index, const TUint8* element, TInt32 n) {
+        insertRepeated(index, element, 1, n);
+    }
     // first, n must describe a range inside the vector (violated: code 2).
     void remove(TInt32 first, TInt32 n);
     void clear() { remove(0, count()); }
@@ -75,6 +78,8 @@ private:
     // Replaces the buffer by one for newCount elements holding the current elements with a
     // gap of gap elements opened at index (gap may be negative: elements removed there).
     void reallocate(TInt32 newCount, TInt32 index, TInt32 gap);
+    // Opens a gap of n elements at index (n > 0, index checked); returns the new count.
+    TInt32 openGap(TInt32 index, TInt64 n);
     void checkConsistent() const;
     bool overlapsBuffer(const TUint8* bytes, size_t length) const;
 
