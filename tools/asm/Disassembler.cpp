@@ -475,7 +475,8 @@ std::string disassembleImage(const Image& image) {
 std::string loaderRefusal(const std::vector<std::uint8_t>& bytes) {
     VirtualMachine vm;
     ZARNOK::MemoryInputStream stream;
-    stream.setBuffer(bytes.data(), static_cast<TUint32>(bytes.size()));
+    static const TUint8 kNothing = 0; // the stream wants a buffer even for no bytes
+    stream.setBuffer(bytes.empty() ? &kNothing : bytes.data(), static_cast<TUint32>(bytes.size()));
     clearLastError();
     std::string message = "Error while reading bytecode";
     try {
