@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 
 namespace {
 
@@ -71,9 +73,12 @@ TEST(AssemblerEncoding, JumpOffsetsCountFromTheLastOperandByte) {
     EXPECT_EQ(code("jump_if_false_w next\nnop\nnext:"), (Bytes{0x0B, 2, 0, 0, 0, 0x00}));
     // A number is the offset itself: 0 lands on the jump's own last byte.
     EXPECT_EQ(code("jump 0"), (Bytes{0x0C, 0, 0}));
-    // push_handler's handler is at its last operand byte + offset.
+    // A caught exception resumes after handlerPc = last operand byte + offset, so a handler
+    // label right after push_handler gives offset 0.
     EXPECT_EQ(code("push_handler T, catch\ncatch: nop"),
-              (Bytes{0x75, 0, 0, 0, 0, 1, 0, 0, 0, 0x00}));
+              (Bytes{0x75, 0, 0, 0, 0, 0, 0, 0, 0, 0x00}));
+    EXPECT_EQ(code("catch: push_handler U, catch"),
+              (Bytes{0x75, 1, 0, 0, 0, 0xF7, 0xFF, 0xFF, 0xFF}));
     EXPECT_EQ(code("push_handler -1, -8"),
               (Bytes{0x75, 0xFF, 0xFF, 0xFF, 0xFF, 0xF8, 0xFF, 0xFF, 0xFF}));
 }
@@ -138,7 +143,7 @@ TEST(AssemblerEncoding, TheLoaderRelocatesWhatTheNamesProduced) {
     EXPECT_EQ(int32At(vm.code, 11), 2); // type record 1 is type id 2
     EXPECT_EQ(int32At(vm.code, 16), 1); // the second string constant
     EXPECT_EQ(int32At(vm.code, 21), 2);
-    EXPECT_EQ(int32At(vm.code, 25), -28); // handler at 0 = last operand byte 28 - 28
+    EXPECT_EQ(int32At(vm.code, 25), -29); // resumes at 0 = last operand byte 28 - 29 + 1
     EXPECT_EQ(int32At(vm.code, 30), -1);
     EXPECT_EQ(vm.superTypes[2], 1);
 }
@@ -368,6 +373,38 @@ TEST(AssemblerErrors, EveryMistakeIsReportedInOneRun) {
     EXPECT_EQ(result.errors[2].toString(),
               "<source>:3:12: error: operand 999 out of range for 1 byte");
     EXPECT_THROW(assembleOrThrow("pushint 1"), std::runtime_error);
+}
+
+// ---- the manual --------------------------------------------------------------------------
+
+std::string manual() {
+    auto path = std::filesystem::path(__FILE__).parent_path() / "../../docs/ASSEMBLY.md";
+    std::ifstream in(path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+TEST(AssemblyManual, ItsExampleAssemblesAndLoads) {
+    std::string text = manual();
+    std::size_t heading = text.find("## A complete example");
+    ASSERT_NE(heading, std::string::npos);
+    std::size_t start = text.find("```asm\n", heading) + 7;
+    std::size_t end = text.find("```", start);
+    Bytes bytes = assembleOrThrow(text.substr(start, end - start), "ASSEMBLY.md");
+    EXPECT_EQ(loaderRefusal(bytes), "");
+    expectRoundTrip(bytes);
+}
+
+TEST(AssemblyManual, ListsEveryMnemonicWithItsOpcode) {
+    std::string text = manual();
+    for (int op = 0; op < 256; ++op) {
+        const OpcodeInfo& info = opcodeInfo(static_cast<TUint8>(op));
+        if (!info.isValid()) continue;
+        char row[64];
+        std::snprintf(row, sizeof row, "| %02X | `%s` |", op, info.mnemonic);
+        EXPECT_NE(text.find(row), std::string::npos) << row;
+    }
 }
 
 } // namespace

@@ -738,8 +738,9 @@ private:
         std::int64_t n = 0;
         switch (kind) {
         case OperandKind::S16Jump:
-        case OperandKind::S32Jump:
-        case OperandKind::HandlerOffset: n = jumpOffset(v, size, lastByte); break;
+        case OperandKind::S32Jump: n = jumpOffset(v, size, lastByte); break;
+        // A caught exception resumes after handlerPc, so the label names the byte after it.
+        case OperandKind::HandlerOffset: n = jumpOffset(v, size, lastByte + 1); break;
         case OperandKind::CodeOffset: n = resolve(v, Namespace::Label); break;
         case OperandKind::MethodIndex: n = resolve(v, Namespace::Method); break;
         case OperandKind::NamedMethod: n = resolve(v, Namespace::Virtual); break;
@@ -763,13 +764,13 @@ private:
         return 0;
     }
 
-    // A label becomes the offset from the instruction's last operand byte; a number is the
-    // offset itself.
-    std::int64_t jumpOffset(const Value& v, int size, std::size_t lastByte) {
+    // A label becomes its distance from `origin` (the instruction's last operand byte for
+    // jumps); a number is the offset itself.
+    std::int64_t jumpOffset(const Value& v, int size, std::size_t origin) {
         if (v.kind != Value::Name) return resolve(v, Namespace::Label);
         auto target = lookup(v, Namespace::Label);
         if (!target) return 0;
-        std::int64_t offset = std::int64_t(*target) - std::int64_t(lastByte);
+        std::int64_t offset = std::int64_t(*target) - std::int64_t(origin);
         if (size == 2 && (offset < -32768 || offset > 32767)) {
             error(v.at, "label '" + v.text + "' is " + std::to_string(offset) +
                             " bytes away, out of range for a 2-byte jump; use the _w form");

@@ -165,8 +165,9 @@ private:
     static std::optional<std::int64_t> codeTarget(const Operand& o) {
         switch (o.kind) {
         case OperandKind::S16Jump:
-        case OperandKind::S32Jump:
-        case OperandKind::HandlerOffset: return std::int64_t(o.lastByte) + o.value;
+        case OperandKind::S32Jump: return std::int64_t(o.lastByte) + o.value;
+        // A caught exception resumes at the byte after handlerPc.
+        case OperandKind::HandlerOffset: return std::int64_t(o.lastByte) + o.value + 1;
         case OperandKind::CodeOffset: return o.value;
         default: return std::nullopt;
         }
@@ -406,7 +407,7 @@ private:
         case OperandKind::S16Jump:
         case OperandKind::S32Jump:
         case OperandKind::HandlerOffset: {
-            std::int64_t target = std::int64_t(o.lastByte) + o.value;
+            std::int64_t target = *codeTarget(o);
             auto found = labels.find(target);
             if (found != labels.end()) return found->second;
             note = "target " + (target < 0 ? "-" + hex4(-target) : hex4(target));
