@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 namespace {
@@ -373,6 +374,33 @@ TEST(AssemblerErrors, EveryMistakeIsReportedInOneRun) {
     EXPECT_EQ(result.errors[2].toString(),
               "<source>:3:12: error: operand 999 out of range for 1 byte");
     EXPECT_THROW(assembleOrThrow("pushint 1"), std::runtime_error);
+}
+
+TEST(AssemblerErrors, SurvivesGarbledSources) {
+    const std::string source =
+        ".identifier \"abcdefghijklmnopqrst\"\n.width typeId 2\n"
+        ".virtual v \"<*a>.f<int>\" entries=1\n.entry type=T code=f method=f\n"
+        ".type T refs=[1] vectors=[refs 2, flag 0 3] super=T\n"
+        ".method f args=1 c=[0]\n.string s \"x\\u{e9}\\x00\"\n"
+        "f: push_handler T, f\n jump f\n call f\n push_string \"y\"\n"
+        ".bytes 1, \"z\"\n.int32 -1\n";
+    std::mt19937 random(7);
+    const std::string alphabet = " ,:=[]\"\\.;-+0x1aZ_\n\t\xC3";
+    for (int round = 0; round < 2000; ++round) {
+        std::string text = source;
+        for (int edits = 1 + random() % 5; edits > 0; --edits) {
+            std::size_t at = random() % text.size();
+            switch (random() % 3) {
+            case 0: text.erase(at, 1 + random() % 3); break;
+            case 1: text.insert(at, 1, alphabet[random() % alphabet.size()]); break;
+            default: text.insert(at, text.substr(random() % text.size(), random() % 12));
+            }
+            if (text.empty()) text = "x";
+        }
+        AssemblyResult result = assemble(text);
+        EXPECT_NE(result.ok(), result.bytes.empty()) << text;
+        for (const auto& e : result.errors) EXPECT_GE(e.line, 1) << e.toString();
+    }
 }
 
 // ---- the manual --------------------------------------------------------------------------

@@ -101,6 +101,7 @@ private:
         for (std::size_t i = 0; i < image.virtualMethods.size(); ++i)
             for (const auto& e : image.virtualMethods[i].entries)
                 nameMethod(virtualNames[i], e.codeOffset, e.methodIndex);
+        nameCalls();
         for (std::size_t i = 0; i < image.methods.size(); ++i)
             if (!methodNames.count(static_cast<std::int32_t>(i)))
                 methodNames[static_cast<std::int32_t>(i)] =
@@ -118,6 +119,22 @@ private:
         if (methodIndex >= 0 && methodIndex < static_cast<std::int32_t>(image.methods.size()) &&
             !methodNames.count(methodIndex))
             methodNames[methodIndex] = methodSet.claim(base);
+    }
+
+    // A called method that no table names takes the name of its method record, or "m" and
+    // the record's index, for both its code and its record.
+    void nameCalls() {
+        const auto& bytes = image.code;
+        for (std::size_t pc = 0; pc < bytes.size() && complete(pc);
+             pc += 1 + opcodeInfo(bytes[pc]).operandBytes) {
+            if (bytes[pc] != static_cast<std::uint8_t>(Opcode::call)) continue;
+            std::vector<Operand> ops = operands(pc);
+            std::int32_t method = ops[1].value;
+            if (method < 0 || method >= recordCount(Image::Methods)) continue;
+            auto named = methodNames.find(method);
+            nameMethod(named != methodNames.end() ? named->second : "m" + std::to_string(method),
+                       ops[0].value, method);
+        }
     }
 
     void nameCodeTargets() {
