@@ -1,12 +1,11 @@
 // zentu-asm: assembles a source file into an index.mcb image.
 
 #include "Assembler.h"
+#include "Files.h"
 
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <iterator>
-#include <sstream>
 #include <string>
 
 namespace {
@@ -19,44 +18,16 @@ int usage() {
 }
 
 bool readSource(const std::string& path, std::string& text) {
-    if (path == "-") {
-        text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-        return true;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    text = buffer.str();
-    return !in.bad();
+    if (path != "-") return readWholeFile(path, text);
+    text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+    return !std::cin.bad();
 }
 
 std::string defaultOutput(const std::string& source) {
     std::size_t slash = source.find_last_of('/');
     std::size_t dot = source.find_last_of('.');
-    std::string stem = dot != std::string::npos && (slash == std::string::npos || dot > slash)
-                           ? source.substr(0, dot)
-                           : source;
-    return stem + ".mcb";
-}
-
-// Writes beside the target and renames, so that a failed write leaves no partial image.
-bool writeImageFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-    std::string temporary = path + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(bytes.data()),
-                  static_cast<std::streamsize>(bytes.size()));
-        if (!out.flush()) {
-            std::remove(temporary.c_str());
-            return false;
-        }
-    }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        std::remove(temporary.c_str());
-        return false;
-    }
-    return true;
+    bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+    return (hasExtension ? source.substr(0, dot) : source) + ".mcb";
 }
 
 } // namespace
@@ -87,7 +58,7 @@ int main(int argc, char** argv) {
                      result.errors.size() == 1 ? "" : "s");
         return 1;
     }
-    if (!writeImageFile(output, result.bytes)) {
+    if (!writeWholeFile(output, std::string(result.bytes.begin(), result.bytes.end()))) {
         std::fprintf(stderr, "zentu-asm: cannot write '%s'\n", output.c_str());
         return 1;
     }

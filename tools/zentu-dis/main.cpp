@@ -1,10 +1,9 @@
 // zentu-dis: prints an index.mcb image as assembly source that zentu-asm reads back.
 
 #include "Disassembler.h"
+#include "Files.h"
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 namespace {
@@ -30,25 +29,21 @@ int main(int argc, char** argv) {
     }
     if (image.empty()) return usage();
 
-    std::ifstream in(image, std::ios::binary);
-    if (!in) {
+    std::string contents;
+    if (!readWholeFile(image, contents)) {
         std::fprintf(stderr, "zentu-dis: cannot read '%s'\n", image.c_str());
         return 1;
     }
-    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                    std::istreambuf_iterator<char>());
-    DisassemblyResult result = disassemble(bytes);
+    DisassemblyResult result = disassemble({contents.begin(), contents.end()});
     if (!result.ok()) {
         std::fprintf(stderr, "zentu-dis: %s: %s\n", image.c_str(), result.error.c_str());
         return 1;
     }
     if (output.empty()) {
-        std::fputs(result.text.c_str(), stdout);
+        std::fwrite(result.text.data(), 1, result.text.size(), stdout);
         return std::fflush(stdout) == 0 ? 0 : 1;
     }
-    std::ofstream out(output, std::ios::binary | std::ios::trunc);
-    out << result.text;
-    if (!out.flush()) {
+    if (!writeWholeFile(output, result.text)) {
         std::fprintf(stderr, "zentu-dis: cannot write '%s'\n", output.c_str());
         return 1;
     }
