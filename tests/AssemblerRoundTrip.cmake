@@ -37,3 +37,8 @@ run(fail ${DIS} ${WORK}/cut.mcb)
 if(NOT last_error MATCHES "Error while reading bytecode")
   message(FATAL_ERROR "unexpected disassembler message:\n${last_error}")
 endif()
+
+run(fail ${DIS} ${WORK})
+if(NOT last_error MATCHES "cannot read")
+  message(FATAL_ERROR "unexpected message for a directory:\n${last_error}")
+endif()

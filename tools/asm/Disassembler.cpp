@@ -193,7 +193,8 @@ private:
     // ---- header and tables ------------------------------------------------------------------
 
     void header() {
-        out << "; index.mcb image: " << image.code.size() << " code bytes. Reassemble with "
+        out << "; Disassembled by zentu-dis: " << image.code.size()
+            << " code bytes. Reassemble with "
             << "zentu-asm.\n";
         out << ".identifier "
             << quote({reinterpret_cast<const char*>(image.identifier.data()),
