@@ -194,8 +194,7 @@ private:
 
     void header() {
         out << "; Disassembled by zentu-dis: " << image.code.size()
-            << " code bytes. Reassemble with "
-            << "zentu-asm.\n";
+            << " code bytes. Reassemble with zentu-asm.\n";
         out << ".identifier "
             << quote({reinterpret_cast<const char*>(image.identifier.data()),
                       image.identifier.size()},
