@@ -294,7 +294,6 @@ private:
         }
     }
 
-
     VirtualMachine& vm;
     Cursor& in;
     TInt32 imageIndex = 0;
