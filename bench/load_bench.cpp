@@ -12,8 +12,8 @@ std::vector<std::uint8_t> largeImage() {
     Image image;
     const int methods = 50000;
     for (int i = 0; i < methods; ++i) {
-        std::string name = "Class" + std::to_string(i % 500) + ".method" + std::to_string(i) +
-                           "<int*,string>";
+        std::string name =
+            "Class" + std::to_string(i % 500) + ".method" + std::to_string(i) + "<int*,string>";
         image.exportedMethods.push_back({name, i * 100, i});
         image.methods.push_back({0, 2, {0}, {}, 0, 3, {1, 2}, {{0xFF, 4}}});
     }
@@ -22,8 +22,8 @@ std::vector<std::uint8_t> largeImage() {
     for (int s = 0; s < 5000; ++s) image.strings.push_back("string constant " + std::to_string(s));
     // A realistic instruction mix: calls, constants, locals, arithmetic and jumps.
     const std::vector<std::uint8_t> block = {
-        0x01, 0xFF, 0x14, 1, 0, 0, 0, 0x1A, 0x0E, 0, 0, 0, 0, 3, 0, 0, 0,
-        0x15, 2, 0, 0, 0, 0x0C, 0xF0, 0xFF, 0x80, 0xFE, 0x27, 0x0A, 4, 0, 0x12};
+        0x01, 0xFF, 0x14, 1, 0, 0, 0,    0x1A, 0x0E, 0,    0,    0,    0,    3, 0, 0,
+        0,    0x15, 2,    0, 0, 0, 0x0C, 0xF0, 0xFF, 0x80, 0xFE, 0x27, 0x0A, 4, 0, 0x12};
     while (image.code.size() < 5'000'000)
         image.code.insert(image.code.end(), block.begin(), block.end());
     return writeImage(image);

@@ -34,7 +34,8 @@ struct Loaded {
 Loaded load(VirtualMachine& vm, const std::vector<std::uint8_t>& bytes,
             const char* name = "index.mcb") {
     ZARNOK::MemoryInputStream stream;
-    stream.setBuffer(bytes.data(), static_cast<TUint32>(bytes.size()));
+    static const std::uint8_t nothing = 0;
+    stream.setBuffer(bytes.empty() ? &nothing : bytes.data(), static_cast<TUint32>(bytes.size()));
     clearLastError();
     try {
         return {vm.load(stream, name, nullptr), 0};

@@ -1,13 +1,19 @@
 #pragma once
 
 #include <array>
+#include <compare>
 #include <cstdint>
+#include <map>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 // The contents of an index.mcb image as the compiler lays them out, before relocation.
-// Widths of 0 and element widths of 0 are chosen as the smallest that fit when written.
+// Widths left unset and element widths of 0 are chosen as the smallest that fit when written.
 struct Image {
+    using Bytes = std::vector<std::uint8_t>;
+
     static constexpr int kWidthCount = 9;
     enum Width {
         CodeOffset,
@@ -20,6 +26,8 @@ struct Image {
         LocalSlots,
         EntryCount
     };
+    static constexpr int kTableCount = 5;
+    enum Table { Exports, Virtuals, Types, Methods, Strings };
 
     struct Flagged {
         std::uint8_t flag = 0; // 0, or 0xFF for "elements are references"
@@ -64,15 +72,44 @@ struct Image {
         bool operator==(const MethodInfo&) const = default;
     };
 
+    // Escape hatches for malformed images. A count written instead of the real number of
+    // elements: of a whole table (record -1) or of one list of record `record`.
+    enum class Count : std::uint8_t {
+        Records,
+        Name,
+        Entries,
+        ListA,
+        ListB,
+        ListC,
+        ListD,
+        Interfaces
+    };
+    struct CountAt {
+        Table table;
+        int record;
+        Count count;
+        auto operator<=>(const CountAt&) const = default;
+    };
+    // Raw bytes written before record `before` of a table: -1 is before the table's count,
+    // the number of records is after the last one (for the string table: the start of the code).
+    struct RawAt {
+        Table table;
+        int before;
+        auto operator<=>(const RawAt&) const = default;
+    };
+
     std::uint8_t identifierLength = 20;
     std::array<std::uint8_t, 20> identifier{};
-    std::array<std::uint8_t, kWidthCount> widths{}; // 0: smallest that fits
+    std::array<std::uint8_t, 2> marker{0xFF, 0xFF};
+    std::array<std::optional<std::uint8_t>, kWidthCount> widths{}; // unset: smallest that fits
     std::vector<ExportedMethod> exportedMethods;
     std::vector<VirtualMethod> virtualMethods;
     std::vector<Type> types;
     std::vector<MethodInfo> methods;
     std::vector<std::string> strings; // UTF-8 bytes, not checked
     std::vector<std::uint8_t> code;
+    std::map<CountAt, std::int32_t> counts;
+    std::map<RawAt, Bytes> raw;
 
     bool operator==(const Image&) const = default;
 };
@@ -80,5 +117,25 @@ struct Image {
 // The smallest of the widths 1, 2 and 4 that holds every value (4 for negative values).
 std::uint8_t widthFor(const std::vector<std::int32_t>& values);
 
-// Serialises the image; widths left at 0 are chosen from the values they must hold.
+// The widths writeImage uses: the given ones, and the smallest that fit for the others.
+std::array<std::uint8_t, Image::kWidthCount> effectiveWidths(const Image& image);
+std::array<std::uint8_t, Image::kWidthCount> automaticWidths(const Image& image);
+std::uint8_t automaticElementWidth(const Image::Type& type);
+std::uint8_t automaticElementWidth(const Image::MethodInfo& method);
+
+// The count written for a list: the override if there is one, else its size.
+std::int32_t writtenCount(const Image& image, Image::CountAt at, std::size_t size);
+
+// Serialises the image. A varint of a width other than 1, 2 or 4 is written as that many
+// low-order bytes (zeros past the fourth).
 std::vector<std::uint8_t> writeImage(const Image& image);
+
+// Why readImage refused the bytes, and at which byte offset.
+struct ImageFormatError : std::runtime_error {
+    ImageFormatError(std::size_t offset, const std::string& what);
+    std::size_t offset;
+};
+
+// Parses the bytes exactly as the loader reads them and refuses what it refuses, keeping the
+// widths as found so that writeImage reproduces the bytes. Throws ImageFormatError.
+Image readImage(const std::vector<std::uint8_t>& bytes);

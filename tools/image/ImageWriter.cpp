@@ -1,39 +1,163 @@
 #include "Image.h"
 
-#include <algorithm>
-
 namespace {
+
+using Values = std::vector<std::int32_t>;
 
 class Writer {
 public:
+    explicit Writer(const Image& image) : image(image), w(effectiveWidths(image)) {}
+
+    std::vector<std::uint8_t> write() {
+        header();
+        exportedMethods();
+        virtualMethods();
+        types();
+        methods();
+        strings();
+        out.insert(out.end(), image.code.begin(), image.code.end());
+        return std::move(out);
+    }
+
+private:
+    void header() {
+        byte(image.identifierLength);
+        bytes(image.identifier.begin(), image.identifier.end());
+        bytes(image.marker.begin(), image.marker.end());
+        for (std::uint8_t width : w) byte(width);
+    }
+
+    void exportedMethods() {
+        tableStart(Image::Exports, image.exportedMethods.size());
+        int i = 0;
+        for (const auto& m : image.exportedMethods) {
+            recordStart(i);
+            name({Image::Exports, i, Image::Count::Name}, m.name);
+            varint(w[Image::CodeOffset], m.codeOffset);
+            varint(w[Image::MethodIndex], m.methodIndex);
+            ++i;
+        }
+        recordStart(i);
+    }
+
+    void virtualMethods() {
+        tableStart(Image::Virtuals, image.virtualMethods.size());
+        int i = 0;
+        for (const auto& m : image.virtualMethods) {
+            recordStart(i);
+            name({Image::Virtuals, i, Image::Count::Name}, m.name);
+            Image::CountAt entries{Image::Virtuals, i, Image::Count::Entries};
+            varint(w[Image::EntryCount], writtenCount(image, entries, m.entries.size()));
+            for (const auto& e : m.entries) {
+                varint(w[Image::TypeId], e.typeId);
+                varint(w[Image::CodeOffset], e.codeOffset);
+                varint(w[Image::MethodIndex], e.methodIndex);
+            }
+            ++i;
+        }
+        recordStart(i);
+    }
+
+    void types() {
+        tableStart(Image::Types, image.types.size());
+        int i = 0;
+        for (const auto& t : image.types) {
+            recordStart(i);
+            int e = t.elementWidth ? t.elementWidth : automaticElementWidth(t);
+            byte(static_cast<std::uint8_t>(e));
+            list({Image::Types, i, Image::Count::ListA}, e, t.refOffsets);
+            flaggedList({Image::Types, i, Image::Count::ListB}, e, t.flaggedOffsets);
+            varint(w[Image::SuperFlag], t.superFlag);
+            if (t.superFlag != 0) varint(w[Image::TypeId], t.superType);
+            Image::CountAt interfaces{Image::Types, i, Image::Count::Interfaces};
+            varint(w[Image::InterfaceCount], writtenCount(image, interfaces, t.interfaces.size()));
+            for (std::int32_t id : t.interfaces) varint(w[Image::TypeId], id);
+            ++i;
+        }
+        recordStart(i);
+    }
+
+    void methods() {
+        tableStart(Image::Methods, image.methods.size());
+        int i = 0;
+        for (const auto& m : image.methods) {
+            recordStart(i);
+            int e = m.elementWidth ? m.elementWidth : automaticElementWidth(m);
+            byte(static_cast<std::uint8_t>(e));
+            varint(w[Image::ArgSlots], m.argSlots);
+            list({Image::Methods, i, Image::Count::ListA}, e, m.offsetsA);
+            flaggedList({Image::Methods, i, Image::Count::ListB}, e, m.offsetsB);
+            varint(w[Image::ExtraSlots], m.extraSlots);
+            varint(w[Image::LocalSlots], m.localSlots);
+            list({Image::Methods, i, Image::Count::ListC}, e, m.offsetsC);
+            flaggedList({Image::Methods, i, Image::Count::ListD}, e, m.offsetsD);
+            ++i;
+        }
+        recordStart(i);
+    }
+
+    void strings() {
+        tableStart(Image::Strings, image.strings.size());
+        int i = 0;
+        for (const auto& s : image.strings) {
+            recordStart(i);
+            name({Image::Strings, i, Image::Count::Name}, s);
+            ++i;
+        }
+        recordStart(i);
+    }
+
+    // The raw bytes before the table's count, then the count.
+    void tableStart(Image::Table table, std::size_t size) {
+        current = table;
+        recordStart(-1);
+        int32(writtenCount(image, {table, -1, Image::Count::Records}, size));
+    }
+    void recordStart(int record) {
+        auto raw = image.raw.find({current, record});
+        if (raw != image.raw.end()) bytes(raw->second.begin(), raw->second.end());
+    }
+
     void byte(std::uint8_t b) { out.push_back(b); }
+    template <class It> void bytes(It begin, It end) { out.insert(out.end(), begin, end); }
     void int32(std::int32_t v) { varint(4, v); }
     void varint(int width, std::int32_t v) {
         auto u = static_cast<std::uint32_t>(v);
-        for (int i = 0; i < width; ++i) out.push_back(static_cast<std::uint8_t>(u >> (8 * i)));
+        for (int i = 0; i < width; ++i) byte(i < 4 ? static_cast<std::uint8_t>(u >> (8 * i)) : 0);
     }
-    void name(const std::string& s) {
-        int32(static_cast<std::int32_t>(s.size()));
-        out.insert(out.end(), s.begin(), s.end());
+    void name(Image::CountAt at, const std::string& s) {
+        int32(writtenCount(image, at, s.size()));
+        bytes(s.begin(), s.end());
     }
-    void list(int width, const std::vector<std::int32_t>& values) {
-        int32(static_cast<std::int32_t>(values.size()));
+    void list(Image::CountAt at, int width, const Values& values) {
+        int32(writtenCount(image, at, values.size()));
         for (std::int32_t v : values) varint(width, v);
     }
-    void flaggedList(int width, const std::vector<Image::Flagged>& values) {
-        int32(static_cast<std::int32_t>(values.size()));
+    void flaggedList(Image::CountAt at, int width, const std::vector<Image::Flagged>& values) {
+        int32(writtenCount(image, at, values.size()));
         for (const Image::Flagged& f : values) {
             byte(f.flag);
             varint(width, f.value);
         }
     }
+
+    const Image& image;
+    std::array<std::uint8_t, Image::kWidthCount> w;
+    Image::Table current = Image::Exports;
     std::vector<std::uint8_t> out;
 };
 
-using Values = std::vector<std::int32_t>;
-
 void add(Values& values, const std::vector<Image::Flagged>& flagged) {
     for (const Image::Flagged& f : flagged) values.push_back(f.value);
+}
+
+void add(Values& values, const Values& more) {
+    values.insert(values.end(), more.begin(), more.end());
+}
+
+std::int32_t count(const Image& image, Image::Table table, int record, Image::Count what,
+                   std::size_t size) {
+    return writtenCount(image, {table, record, what}, size);
 }
 
 std::array<Values, Image::kWidthCount> valuesByWidth(const Image& image) {
@@ -42,19 +166,23 @@ std::array<Values, Image::kWidthCount> valuesByWidth(const Image& image) {
         v[Image::CodeOffset].push_back(m.codeOffset);
         v[Image::MethodIndex].push_back(m.methodIndex);
     }
-    for (const auto& m : image.virtualMethods) {
-        v[Image::EntryCount].push_back(static_cast<std::int32_t>(m.entries.size()));
+    for (int i = 0; i < static_cast<int>(image.virtualMethods.size()); ++i) {
+        const auto& m = image.virtualMethods[i];
+        v[Image::EntryCount].push_back(
+            count(image, Image::Virtuals, i, Image::Count::Entries, m.entries.size()));
         for (const auto& e : m.entries) {
             v[Image::TypeId].push_back(e.typeId);
             v[Image::CodeOffset].push_back(e.codeOffset);
             v[Image::MethodIndex].push_back(e.methodIndex);
         }
     }
-    for (const auto& t : image.types) {
+    for (int i = 0; i < static_cast<int>(image.types.size()); ++i) {
+        const auto& t = image.types[i];
         v[Image::SuperFlag].push_back(t.superFlag);
         if (t.superFlag != 0) v[Image::TypeId].push_back(t.superType);
-        v[Image::InterfaceCount].push_back(static_cast<std::int32_t>(t.interfaces.size()));
-        v[Image::TypeId].insert(v[Image::TypeId].end(), t.interfaces.begin(), t.interfaces.end());
+        v[Image::InterfaceCount].push_back(
+            count(image, Image::Types, i, Image::Count::Interfaces, t.interfaces.size()));
+        add(v[Image::TypeId], t.interfaces);
     }
     for (const auto& m : image.methods) {
         v[Image::ArgSlots].push_back(m.argSlots);
@@ -75,66 +203,39 @@ std::uint8_t widthFor(const std::vector<std::int32_t>& values) {
     return width;
 }
 
-std::vector<std::uint8_t> writeImage(const Image& image) {
-    std::array<std::uint8_t, Image::kWidthCount> w = image.widths;
+std::array<std::uint8_t, Image::kWidthCount> automaticWidths(const Image& image) {
+    std::array<std::uint8_t, Image::kWidthCount> w{};
     auto values = valuesByWidth(image);
+    for (int i = 0; i < Image::kWidthCount; ++i) w[i] = widthFor(values[i]);
+    return w;
+}
+
+std::array<std::uint8_t, Image::kWidthCount> effectiveWidths(const Image& image) {
+    std::array<std::uint8_t, Image::kWidthCount> w = automaticWidths(image);
     for (int i = 0; i < Image::kWidthCount; ++i)
-        if (w[i] == 0) w[i] = widthFor(values[i]);
+        if (image.widths[i]) w[i] = *image.widths[i];
+    return w;
+}
 
-    Writer out;
-    out.byte(image.identifierLength);
-    out.out.insert(out.out.end(), image.identifier.begin(), image.identifier.end());
-    out.byte(0xFF);
-    out.byte(0xFF);
-    for (std::uint8_t width : w) out.byte(width);
+std::uint8_t automaticElementWidth(const Image::Type& type) {
+    Values all = type.refOffsets;
+    add(all, type.flaggedOffsets);
+    return widthFor(all);
+}
 
-    out.int32(static_cast<std::int32_t>(image.exportedMethods.size()));
-    for (const auto& m : image.exportedMethods) {
-        out.name(m.name);
-        out.varint(w[Image::CodeOffset], m.codeOffset);
-        out.varint(w[Image::MethodIndex], m.methodIndex);
-    }
-    out.int32(static_cast<std::int32_t>(image.virtualMethods.size()));
-    for (const auto& m : image.virtualMethods) {
-        out.name(m.name);
-        out.varint(w[Image::EntryCount], static_cast<std::int32_t>(m.entries.size()));
-        for (const auto& e : m.entries) {
-            out.varint(w[Image::TypeId], e.typeId);
-            out.varint(w[Image::CodeOffset], e.codeOffset);
-            out.varint(w[Image::MethodIndex], e.methodIndex);
-        }
-    }
-    out.int32(static_cast<std::int32_t>(image.types.size()));
-    for (const auto& t : image.types) {
-        Values all = t.refOffsets;
-        add(all, t.flaggedOffsets);
-        int e = t.elementWidth ? t.elementWidth : widthFor(all);
-        out.byte(static_cast<std::uint8_t>(e));
-        out.list(e, t.refOffsets);
-        out.flaggedList(e, t.flaggedOffsets);
-        out.varint(w[Image::SuperFlag], t.superFlag);
-        if (t.superFlag != 0) out.varint(w[Image::TypeId], t.superType);
-        out.varint(w[Image::InterfaceCount], static_cast<std::int32_t>(t.interfaces.size()));
-        for (std::int32_t i : t.interfaces) out.varint(w[Image::TypeId], i);
-    }
-    out.int32(static_cast<std::int32_t>(image.methods.size()));
-    for (const auto& m : image.methods) {
-        Values all = m.offsetsA;
-        add(all, m.offsetsB);
-        all.insert(all.end(), m.offsetsC.begin(), m.offsetsC.end());
-        add(all, m.offsetsD);
-        int e = m.elementWidth ? m.elementWidth : widthFor(all);
-        out.byte(static_cast<std::uint8_t>(e));
-        out.varint(w[Image::ArgSlots], m.argSlots);
-        out.list(e, m.offsetsA);
-        out.flaggedList(e, m.offsetsB);
-        out.varint(w[Image::ExtraSlots], m.extraSlots);
-        out.varint(w[Image::LocalSlots], m.localSlots);
-        out.list(e, m.offsetsC);
-        out.flaggedList(e, m.offsetsD);
-    }
-    out.int32(static_cast<std::int32_t>(image.strings.size()));
-    for (const auto& s : image.strings) out.name(s);
-    out.out.insert(out.out.end(), image.code.begin(), image.code.end());
-    return out.out;
+std::uint8_t automaticElementWidth(const Image::MethodInfo& method) {
+    Values all = method.offsetsA;
+    add(all, method.offsetsB);
+    add(all, method.offsetsC);
+    add(all, method.offsetsD);
+    return widthFor(all);
+}
+
+std::int32_t writtenCount(const Image& image, Image::CountAt at, std::size_t size) {
+    auto given = image.counts.find(at);
+    return given != image.counts.end() ? given->second : static_cast<std::int32_t>(size);
+}
+
+std::vector<std::uint8_t> writeImage(const Image& image) {
+    return Writer(image).write();
 }

@@ -9,8 +9,8 @@ namespace {
 
 void printSummary(const VirtualMachine& vm, TInt32 imageIndex) {
     const VirtualMachine::BytecodeStruct& image = vm.images[imageIndex];
-    std::printf("image %d \"%s\": %d code bytes at %d\n", imageIndex,
-                image.name.toUtf8().c_str(), image.codeSize, image.codeBase);
+    std::printf("image %d \"%s\": %d code bytes at %d\n", imageIndex, image.name.toUtf8().c_str(),
+                image.codeSize, image.codeBase);
     std::printf("named methods: %d\n", vm.exportedMethods.size());
     for (const auto& method : vm.exportedMethods) {
         std::printf("  %s%s:", method.isVirtual ? "virtual " : "", method.name.toUtf8().c_str());
@@ -22,8 +22,7 @@ void printSummary(const VirtualMachine& vm, TInt32 imageIndex) {
     std::printf("types: %d (highest type id %d)\n", vm.typeRefOffsets.size() - 1, vm.maxTypeId);
     for (int t = 1; t < vm.superTypes.size(); ++t)
         std::printf("  type %d: super %d, %d reference fields, %d vector fields\n", t,
-                    vm.superTypes[t], vm.typeRefOffsets[t].size(),
-                    vm.typeFlaggedOffsets[t].size());
+                    vm.superTypes[t], vm.typeRefOffsets[t].size(), vm.typeFlaggedOffsets[t].size());
     std::printf("method layouts: %d\n", vm.methodGCInfos.size());
     for (int m = 0; m < vm.methodGCInfos.size(); ++m) {
         const auto& info = vm.methodGCInfos[m];

@@ -26,7 +26,9 @@ Arena::Arena() {
     base = static_cast<TUint8*>(p);
 }
 
-Arena::~Arena() { munmap(base, kSize + kGuard); }
+Arena::~Arena() {
+    munmap(base, kSize + kGuard);
+}
 
 Address Arena::reserve(TUint32 size) {
     TUint64 aligned = (TUint64(size) + 15) & ~TUint64(15);

@@ -11,7 +11,9 @@ CAppsString& CAppsString::append(const CAppsString& other) {
     return *this;
 }
 
-CAppsString& CAppsString::appendNumber(TInt64 value) { return append(std::to_string(value)); }
+CAppsString& CAppsString::appendNumber(TInt64 value) {
+    return append(std::to_string(value));
+}
 
 bool CAppsString::operator==(std::string_view latin1) const {
     if (static_cast<size_t>(size()) != latin1.size()) return false;

@@ -63,18 +63,28 @@ void raise(TInt32 code, const CAppsString& message) {
     throw ErrorHandlingException();
 }
 
-void raise(TInt32 code, const char* message) { raise(code, CAppsString(message)); }
-void raise(TInt32 code, const std::string& message) { raise(code, CAppsString(message)); }
+void raise(TInt32 code, const char* message) {
+    raise(code, CAppsString(message));
+}
+void raise(TInt32 code, const std::string& message) {
+    raise(code, CAppsString(message));
+}
 
-TInt32 lastErrorCode() { return lastError().code; }
-const CAppsString& lastErrorText() { return lastError().text; }
+TInt32 lastErrorCode() {
+    return lastError().code;
+}
+const CAppsString& lastErrorText() {
+    return lastError().text;
+}
 
 void clearLastError() {
     lastError().code = 0;
     lastError().text.clear();
 }
 
-void raiseIndexError(int, int) { raise(KErrInvalidArgument); }
+void raiseIndexError(int, int) {
+    raise(KErrInvalidArgument);
+}
 
 void internalCheckFailed(const char* expression, const char* file, const char* function) {
     std::fprintf(stderr, "ASSERT: \"%s\" in %s, %s\n", expression, sourceName(file).c_str(),

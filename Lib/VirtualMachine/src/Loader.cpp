@@ -230,12 +230,13 @@ private:
     }
 
     void relocateCode() {
-        TInt32 codeSize = static_cast<TInt32>(in.remaining());
+        const TInt32 codeSize = static_cast<TInt32>(in.remaining());
         vm.images[imageIndex].codeSize = codeSize;
-        vm.code.reserve(codeBase + codeSize);
+        vm.code.resize(codeBase + codeSize);
+        out = reinterpret_cast<TUint8*>(vm.code.data()) + codeBase;
         while (in.remaining() > 0) {
-            TUint8 opcode = in.byte();
-            vm.code.append(static_cast<signed char>(opcode));
+            const TUint8 opcode = in.byte();
+            *out++ = opcode;
             const OpcodeInfo& info = opcodeInfo(opcode);
             for (int i = 0; i < info.operandCount; ++i) copyOperand(info.operands[i]);
         }
@@ -265,12 +266,13 @@ private:
     }
 
     void copyOperand(OperandKind kind) {
-        int size = operandSize(kind);
+        const int size = operandSize(kind);
         if (size < 4) {
-            for (int i = 0; i < size; ++i) vm.code.append(static_cast<signed char>(in.byte()));
+            for (int i = 0; i < size; ++i) *out++ = in.byte();
             return;
         }
-        appendInt32(relocate(kind, in.int32()));
+        const auto value = static_cast<TUint32>(relocate(kind, in.int32()));
+        for (int i = 0; i < 4; ++i) *out++ = static_cast<TUint8>(value >> (8 * i));
     }
 
     TInt32 relocate(OperandKind kind, TInt32 v) {
@@ -292,16 +294,12 @@ private:
         }
     }
 
-    void appendInt32(TInt32 v) {
-        auto u = static_cast<TUint32>(v);
-        for (int i = 0; i < 4; ++i) vm.code.append(static_cast<signed char>(u >> (8 * i)));
-    }
-
     VirtualMachine& vm;
     Cursor& in;
     TInt32 imageIndex = 0;
     TInt32 codeBase = 0, methodBase = 0, typeBase = 0, stringBase = 0;
     int width[9] = {};
+    TUint8* out = nullptr; // next code byte to write
     std::vector<TInt32> virtualMethodMap;
 };
 
