@@ -1,0 +1,17 @@
+#pragma once
+
+#include "Types.h"
+
+class FrameworkServices;
+class VirtualMachine;
+
+// The host services of a loaded machine; natives reach the host only through them.
+FrameworkServices& hostServices(VirtualMachine& vm);
+
+// One function per native library. Each selects its operation by the function number, works
+// on the operand stack and raises the group's unknown-function error for numbers it does not
+// define. Natives.cpp maps group numbers to them.
+void debugNative(VirtualMachine& vm, TInt32 function);
+void systemNative(VirtualMachine& vm, TInt32 function);
+void timerNative(VirtualMachine& vm, TInt32 function);
+void keyEventNative(VirtualMachine& vm, TInt32 function);

@@ -1,0 +1,87 @@
+// Native call dispatch: the table of native groups.
+
+#include "Natives.h"
+
+#include "FrameworkServices.h"
+#include "NativeGroups.h"
+#include "NumericNatives.h"
+#include "VirtualMachine.h"
+
+namespace {
+
+using GroupFunction = void (*)(VirtualMachine& vm, TInt32 function);
+using VectorGroupFunction = void (*)(VirtualMachine& vm, TInt32 function, bool primitive);
+
+// A group whose library is not written yet has neither function: every call to it raises the
+// unknown-function error, so no image can reach an unfinished library.
+struct NativeGroup {
+    const char* unknownFunctionPrefix = nullptr;
+    GroupFunction call = nullptr;
+    VectorGroupFunction vectorCall = nullptr;
+    bool primitive = false; // vector groups: the elements are not references
+};
+
+constexpr TInt32 kFirstGroup = 1;
+constexpr TInt32 kLastGroup = 35;
+
+// Indexed by the group number. Group 2 is not supported; it answers like a vector group that
+// defines no function.
+const NativeGroup kGroups[kLastGroup + 1] = {
+    {},                                                         // 0: outside the table
+    {.unknownFunctionPrefix = "Vector:", .primitive = true},    // 1: byte elements
+    {.unknownFunctionPrefix = "Vector:"},                       // 2: not supported
+    {.unknownFunctionPrefix = "Vector:", .primitive = true},    // 3: one-word elements
+    {.unknownFunctionPrefix = "Vector:", .primitive = true},    // 4: two-word elements
+    {.unknownFunctionPrefix = "Vector:", .primitive = true},    // 5: three-word elements
+    {.unknownFunctionPrefix = "Vector:", .primitive = true},    // 6: four-word elements
+    {.unknownFunctionPrefix = "Vector:", .primitive = false},   // 7: references
+    {.unknownFunctionPrefix = "String:"},                       // 8
+    {.unknownFunctionPrefix = "Byte:", .call = byteNative},     // 9: defines no function
+    {.unknownFunctionPrefix = "Char:", .call = charNative},     // 10
+    {.unknownFunctionPrefix = "Fixed:", .call = fixedNative},   // 11
+    {.unknownFunctionPrefix = "Long:", .call = longNative},     // 12
+    {.unknownFunctionPrefix = "Color:"},                        // 13
+    {.unknownFunctionPrefix = "Range:"},                        // 14
+    {.unknownFunctionPrefix = "Size:"},                         // 15
+    {.unknownFunctionPrefix = "Position:"},                     // 16
+    {.unknownFunctionPrefix = "Rectangle:"},                    // 17
+    {.unknownFunctionPrefix = "Graphics:"},                     // 18
+    {.unknownFunctionPrefix = "Bitmap:"},                       // 19
+    {.unknownFunctionPrefix = "Font:"},                         // 20
+    {.unknownFunctionPrefix = "OutputStream:"},                 // 21
+    {.unknownFunctionPrefix = "FileWriter:"},                   // 22
+    {.unknownFunctionPrefix = "InputStream:"},                  // 23
+    {.unknownFunctionPrefix = "FileReader:"},                   // 24
+    {.unknownFunctionPrefix = "FileSystem:"},                   // 25
+    {.unknownFunctionPrefix = "Math:", .call = mathNative},     // 26
+    {.unknownFunctionPrefix = "Number:", .call = numberNative}, // 27
+    {.unknownFunctionPrefix = "Encoder:"},                      // 28
+    {.unknownFunctionPrefix = "DateTime:"},                     // 29
+    {.unknownFunctionPrefix = "Debug:", .call = debugNative},   // 30
+    {.unknownFunctionPrefix = "Screen:"},                       // 31
+    {.unknownFunctionPrefix = "System:", .call = systemNative}, // 32
+    {.unknownFunctionPrefix = "Timer:", .call = timerNative},   // 33
+    {.unknownFunctionPrefix = "Hash:"},                         // 34
+    {.unknownFunctionPrefix = "KeyEvent: invalid opcode ", .call = keyEventNative}, // 35
+};
+
+} // namespace
+
+FrameworkServices& hostServices(VirtualMachine& vm) {
+    Z_CHECK(vm.services() != nullptr);
+    return *vm.services();
+}
+
+void callNative(VirtualMachine& vm, TInt32 group, TInt32 function) {
+    if (group < kFirstGroup || group > kLastGroup) {
+        CAppsString message("Internal error: invalid group in native call: ");
+        vm.fatalError(message.appendNumber(group), vm.pc);
+    }
+    const NativeGroup& entry = kGroups[group];
+    if (entry.vectorCall)
+        entry.vectorCall(vm, function, entry.primitive);
+    else if (entry.call)
+        entry.call(vm, function);
+    else
+        vm.raiseUnknownFunction(entry.unknownFunctionPrefix);
+}
