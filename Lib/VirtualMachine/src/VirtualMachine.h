@@ -3,6 +3,7 @@
 #include "Arena.h"
 #include "CAppsString.h"
 #include "Heap.h"
+#include "MersenneTwister.h"
 #include "OString.h"
 #include "Vec.h"
 
@@ -215,6 +216,7 @@ public:
     TInt32 handlerCount = 0;
 
     Vec<MethodHandle> methodHandles;
+    MersenneTwister randomGenerator; // Math: random numbers, seeded at the first use
 
 private:
     friend class Loader;
