@@ -1,0 +1,141 @@
+#include "HeadlessRunner.h"
+
+#include "AppsFileIO.h"
+#include "KeyEvent.h"
+#include "VirtualMachine.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+namespace {
+
+// The pointer kinds the machine's pointer entry point receives.
+constexpr TInt32 kPointerPress = 0;
+constexpr TInt32 kPointerRelease = 1;
+constexpr TInt32 kPointerMove = 6;
+
+} // namespace
+
+HeadlessRunner::HeadlessRunner(RunnerOptions runnerOptions)
+    : options(std::move(runnerOptions)), services(options.applicationDirectory, scheduler) {
+    scheduler.setCallRunner([this](const std::function<void()>& call) { runEntryCall(call); });
+    services.setLogObserver([this](const CAppsString& message) { observeLog(message); });
+    scriptTimer.setSingleShot(true);
+    QObject::connect(&scriptTimer, &QTimer::timeout, [this] {
+        playScript(false);
+        endWhenNothingIsLeft();
+    });
+    limitTimer.setSingleShot(true);
+    QObject::connect(&limitTimer, &QTimer::timeout, [this] {
+        std::fprintf(stderr, "zentu-run: time limit of %d ms reached\n", options.timeLimit);
+        guard.end(kTimeLimitReached);
+    });
+}
+
+HeadlessRunner::~HeadlessRunner() = default;
+
+int HeadlessRunner::run() {
+    services.markStartTime();
+    vm = std::make_unique<VirtualMachine>();
+    scheduler.setMachine(vm.get());
+
+    const CAppsString imageName("index.mcb");
+    std::unique_ptr<ZARNOK::FileInputStream> image(services.openFileForReading(imageName));
+    if (!image) {
+        const std::string path = services.files().resolve(imageName).toUtf8();
+        std::fprintf(stderr, "Failed to open '%s'\n", path.c_str());
+        return 1;
+    }
+    if (options.timeLimit >= 0) limitTimer.start(options.timeLimit);
+    startScript();
+    runEntryCall([&] { vm->load(*image, imageName, &services); });
+    image.reset();
+    if (!guard.hasEnded()) QCoreApplication::exec();
+    return guard.exitStatus();
+}
+
+void HeadlessRunner::runEntryCall(const std::function<void()>& call) {
+    if (guard.run(call)) endWhenNothingIsLeft();
+}
+
+// Only timers, the script and the application's own calls can run application code.
+void HeadlessRunner::endWhenNothingIsLeft() {
+    if (guard.hasEnded() || scheduler.timerCount() > 0 || scriptPaused) return;
+    if (awaitingLog) {
+        const ScriptStep& step = options.script[nextStep];
+        std::fprintf(stderr,
+                     "zentu-run: %s:%d: waiting for the log line \"%s\", but nothing is left to "
+                     "run\n",
+                     options.scriptName.c_str(), step.line, step.text.toUtf8().c_str());
+        guard.end(kScriptFailure);
+        return;
+    }
+    if (nextStep == options.script.size()) guard.end(0);
+}
+
+// An await-log at the very start is armed before main runs; every other first step waits
+// for the event loop.
+void HeadlessRunner::startScript() {
+    if (!options.script.empty() && options.script[0].kind == ScriptStep::AwaitLog) {
+        awaitingLog = true;
+        return;
+    }
+    scriptPaused = true;
+    scriptTimer.start(0);
+}
+
+// Runs steps until a wait, an await-log or the end. Inside a call (after an awaited log line)
+// the events are delivered at once, so the machine queues them behind the running call.
+void HeadlessRunner::playScript(bool insideCall) {
+    scriptPaused = false;
+    while (nextStep < options.script.size() && !guard.hasEnded()) {
+        const ScriptStep& step = options.script[nextStep];
+        if (step.kind == ScriptStep::AwaitLog) {
+            awaitingLog = true;
+            return;
+        }
+        ++nextStep;
+        if (step.kind == ScriptStep::Wait) {
+            scriptPaused = true;
+            scriptTimer.start(step.milliseconds);
+            return;
+        }
+        if (insideCall)
+            deliver(step);
+        else
+            runEntryCall([&] { deliver(step); });
+    }
+}
+
+void HeadlessRunner::deliver(const ScriptStep& step) {
+    switch (step.kind) {
+    case ScriptStep::KeyPress:
+    case ScriptStep::KeyRelease: {
+        const Address event =
+            Zarnok::newKeyEvent(vm->heap(), step.key, step.scanCode, 0, step.text);
+        vm->keyEvent(event, step.kind == ScriptStep::KeyPress);
+        break;
+    }
+    case ScriptStep::PointerPress:
+        vm->pointerEvent(kPointerPress, step.x, step.y, step.modifiers);
+        break;
+    case ScriptStep::PointerRelease:
+        vm->pointerEvent(kPointerRelease, step.x, step.y, step.modifiers);
+        break;
+    case ScriptStep::PointerMove:
+        vm->pointerEvent(kPointerMove, step.x, step.y, step.modifiers);
+        break;
+    case ScriptStep::Foreground: vm->foregroundEvent(); break;
+    case ScriptStep::Background: vm->backgroundEvent(); break;
+    case ScriptStep::Wait:
+    case ScriptStep::AwaitLog: break;
+    }
+}
+
+void HeadlessRunner::observeLog(const CAppsString& message) {
+    if (!awaitingLog || guard.hasEnded() || message != options.script[nextStep].text) return;
+    awaitingLog = false;
+    ++nextStep;
+    playScript(true);
+}

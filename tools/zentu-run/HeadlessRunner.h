@@ -1,0 +1,56 @@
+#pragma once
+
+#include "EntryCallGuard.h"
+#include "EventScript.h"
+#include "HeadlessServices.h"
+#include "Scheduler.h"
+
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class VirtualMachine;
+
+struct RunnerOptions {
+    CAppsString applicationDirectory;
+    std::vector<ScriptStep> script;
+    std::string scriptName; // for messages about the script
+    int timeLimit = -1;     // milliseconds; negative: none
+};
+
+// The runtime without a window: loads index.mcb from the application directory, runs main,
+// then runs the toolkit's event loop with the application's timers and the event script until
+// the application ends, no timer is left and the script is over, or the time limit passes.
+class HeadlessRunner {
+public:
+    static constexpr int kScriptFailure = 2;
+    static constexpr int kTimeLimitReached = 124;
+
+    explicit HeadlessRunner(RunnerOptions options);
+    ~HeadlessRunner();
+
+    // Needs a QCoreApplication. Returns the exit status.
+    int run();
+
+private:
+    void runEntryCall(const std::function<void()>& call);
+    void endWhenNothingIsLeft();
+    void startScript();
+    void playScript(bool insideCall);
+    void deliver(const ScriptStep& step);
+    void observeLog(const CAppsString& message);
+
+    RunnerOptions options;
+    Scheduler scheduler;
+    HeadlessServices services;
+    EntryCallGuard guard;
+    std::unique_ptr<VirtualMachine> vm;
+    std::size_t nextStep = 0;
+    bool scriptPaused = false; // a wait, or the start, is pending
+    bool awaitingLog = false;  // the next step is an await-log
+    QTimer scriptTimer;
+    QTimer limitTimer;
+};

@@ -1,0 +1,125 @@
+// zentu-run: the runtime without a window, for tests and for application developers.
+
+#include "EventScript.h"
+#include "FileUtility.h"
+#include "HeadlessRunner.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+#include <optional>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+constexpr int kUsageError = 2;
+
+int usage() {
+    std::fputs("usage: zentu-run [--events FILE] [--time-limit MS] [APPDIR]\n"
+               "Runs the application in APPDIR (default: the working directory) without a\n"
+               "window; README.md describes the event script.\n",
+               stderr);
+    return kUsageError;
+}
+
+struct Arguments {
+    std::string events;
+    std::optional<int> timeLimit;
+    std::optional<std::string> directory;
+};
+
+std::optional<int> milliseconds(const char* text) {
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || value < 0 || value > 0x7FFFFFFF) return std::nullopt;
+    return static_cast<int>(value);
+}
+
+bool parseArguments(int argc, char** argv, Arguments& arguments) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--events" && i + 1 < argc) {
+            arguments.events = argv[++i];
+        } else if (argument == "--time-limit" && i + 1 < argc) {
+            arguments.timeLimit = milliseconds(argv[++i]);
+            if (!arguments.timeLimit) return false;
+        } else if (!argument.starts_with("-") && !arguments.directory) {
+            arguments.directory = argument;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool readScript(const std::string& path, std::vector<ScriptStep>& steps) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    if (!in || !(text << in.rdbuf())) {
+        std::fprintf(stderr, "zentu-run: cannot read '%s'\n", path.c_str());
+        return false;
+    }
+    std::string error;
+    if (parseEventScript(text.str(), steps, error)) return true;
+    std::fprintf(stderr, "zentu-run: %s: %s\n", path.c_str(), error.c_str());
+    return false;
+}
+
+// The time limit also holds when the application never returns to the event loop: a second
+// after the limit, this ends the process from its own thread.
+class Watchdog {
+public:
+    explicit Watchdog(int limit) {
+        thread = std::thread([this, limit] {
+            std::unique_lock lock(mutex);
+            const auto deadline = std::chrono::milliseconds(limit) + std::chrono::seconds(1);
+            if (stopped.wait_for(lock, deadline, [this] { return done; })) return;
+            std::fprintf(stderr, "zentu-run: time limit of %d ms reached\n", limit);
+            std::_Exit(HeadlessRunner::kTimeLimitReached);
+        });
+    }
+    ~Watchdog() {
+        {
+            std::lock_guard lock(mutex);
+            done = true;
+        }
+        stopped.notify_one();
+        thread.join();
+    }
+
+private:
+    std::mutex mutex;
+    std::condition_variable stopped;
+    bool done = false;
+    std::thread thread;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication application(argc, argv);
+    Arguments arguments;
+    if (!parseArguments(argc, argv, arguments)) return usage();
+
+    RunnerOptions options;
+    const QString directory =
+        arguments.directory ? QDir(QString::fromLocal8Bit(*arguments.directory)).absolutePath()
+                            : QDir::currentPath();
+    options.applicationDirectory = FileUtility::fromQString(directory);
+    options.timeLimit = arguments.timeLimit.value_or(-1);
+    options.scriptName = arguments.events;
+    if (!arguments.events.empty() && !readScript(arguments.events, options.script))
+        return kUsageError;
+
+    std::optional<Watchdog> watchdog;
+    if (arguments.timeLimit) watchdog.emplace(*arguments.timeLimit);
+    HeadlessRunner runner(std::move(options));
+    return runner.run();
+}
