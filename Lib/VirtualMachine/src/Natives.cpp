@@ -5,6 +5,7 @@
 #include "FrameworkServices.h"
 #include "NativeGroups.h"
 #include "NumericNatives.h"
+#include "VectorNatives.h"
 #include "VirtualMachine.h"
 
 namespace {
@@ -27,41 +28,47 @@ constexpr TInt32 kLastGroup = 35;
 // Indexed by the group number. Group 2 is not supported; it answers like a vector group that
 // defines no function.
 const NativeGroup kGroups[kLastGroup + 1] = {
-    {},                                                         // 0: outside the table
-    {.unknownFunctionPrefix = "Vector:", .primitive = true},    // 1: byte elements
-    {.unknownFunctionPrefix = "Vector:"},                       // 2: not supported
-    {.unknownFunctionPrefix = "Vector:", .primitive = true},    // 3: one-word elements
-    {.unknownFunctionPrefix = "Vector:", .primitive = true},    // 4: two-word elements
-    {.unknownFunctionPrefix = "Vector:", .primitive = true},    // 5: three-word elements
-    {.unknownFunctionPrefix = "Vector:", .primitive = true},    // 6: four-word elements
-    {.unknownFunctionPrefix = "Vector:", .primitive = false},   // 7: references
-    {.unknownFunctionPrefix = "String:"},                       // 8
-    {.unknownFunctionPrefix = "Byte:", .call = byteNative},     // 9: defines no function
-    {.unknownFunctionPrefix = "Char:", .call = charNative},     // 10
-    {.unknownFunctionPrefix = "Fixed:", .call = fixedNative},   // 11
-    {.unknownFunctionPrefix = "Long:", .call = longNative},     // 12
-    {.unknownFunctionPrefix = "Color:"},                        // 13
-    {.unknownFunctionPrefix = "Range:"},                        // 14
-    {.unknownFunctionPrefix = "Size:"},                         // 15
-    {.unknownFunctionPrefix = "Position:"},                     // 16
-    {.unknownFunctionPrefix = "Rectangle:"},                    // 17
-    {.unknownFunctionPrefix = "Graphics:"},                     // 18
-    {.unknownFunctionPrefix = "Bitmap:"},                       // 19
-    {.unknownFunctionPrefix = "Font:"},                         // 20
-    {.unknownFunctionPrefix = "OutputStream:"},                 // 21
-    {.unknownFunctionPrefix = "FileWriter:"},                   // 22
-    {.unknownFunctionPrefix = "InputStream:"},                  // 23
-    {.unknownFunctionPrefix = "FileReader:"},                   // 24
-    {.unknownFunctionPrefix = "FileSystem:"},                   // 25
-    {.unknownFunctionPrefix = "Math:", .call = mathNative},     // 26
-    {.unknownFunctionPrefix = "Number:", .call = numberNative}, // 27
-    {.unknownFunctionPrefix = "Encoder:"},                      // 28
-    {.unknownFunctionPrefix = "DateTime:"},                     // 29
-    {.unknownFunctionPrefix = "Debug:", .call = debugNative},   // 30
-    {.unknownFunctionPrefix = "Screen:"},                       // 31
-    {.unknownFunctionPrefix = "System:", .call = systemNative}, // 32
-    {.unknownFunctionPrefix = "Timer:", .call = timerNative},   // 33
-    {.unknownFunctionPrefix = "Hash:"},                         // 34
+    {}, // 0: outside the table
+    // 1: byte elements
+    {.unknownFunctionPrefix = "Vector:", .vectorCall = byteVectorNative, .primitive = true},
+    {.unknownFunctionPrefix = "Vector:"}, // 2: not supported
+    // 3: one-word elements
+    {.unknownFunctionPrefix = "Vector:", .vectorCall = oneWordVectorNative, .primitive = true},
+    // 4: two-word elements
+    {.unknownFunctionPrefix = "Vector:", .vectorCall = twoWordVectorNative, .primitive = true},
+    // 5: three-word elements
+    {.unknownFunctionPrefix = "Vector:", .vectorCall = threeWordVectorNative, .primitive = true},
+    // 6: four-word elements
+    {.unknownFunctionPrefix = "Vector:", .vectorCall = fourWordVectorNative, .primitive = true},
+    // 7: references
+    {.unknownFunctionPrefix = "Vector:", .vectorCall = oneWordVectorNative, .primitive = false},
+    {.unknownFunctionPrefix = "String:"},                         // 8
+    {.unknownFunctionPrefix = "Byte:", .call = byteNative},       // 9: defines no function
+    {.unknownFunctionPrefix = "Char:", .call = charNative},       // 10
+    {.unknownFunctionPrefix = "Fixed:", .call = fixedNative},     // 11
+    {.unknownFunctionPrefix = "Long:", .call = longNative},       // 12
+    {.unknownFunctionPrefix = "Color:"},                          // 13
+    {.unknownFunctionPrefix = "Range:", .call = rangeNative},     // 14
+    {.unknownFunctionPrefix = "Size:"},                           // 15
+    {.unknownFunctionPrefix = "Position:"},                       // 16
+    {.unknownFunctionPrefix = "Rectangle:"},                      // 17
+    {.unknownFunctionPrefix = "Graphics:"},                       // 18
+    {.unknownFunctionPrefix = "Bitmap:"},                         // 19
+    {.unknownFunctionPrefix = "Font:"},                           // 20
+    {.unknownFunctionPrefix = "OutputStream:"},                   // 21
+    {.unknownFunctionPrefix = "FileWriter:"},                     // 22
+    {.unknownFunctionPrefix = "InputStream:"},                    // 23
+    {.unknownFunctionPrefix = "FileReader:"},                     // 24
+    {.unknownFunctionPrefix = "FileSystem:"},                     // 25
+    {.unknownFunctionPrefix = "Math:", .call = mathNative},       // 26
+    {.unknownFunctionPrefix = "Number:", .call = numberNative},   // 27
+    {.unknownFunctionPrefix = "Encoder:", .call = encoderNative}, // 28
+    {.unknownFunctionPrefix = "DateTime:"},                       // 29
+    {.unknownFunctionPrefix = "Debug:", .call = debugNative},     // 30
+    {.unknownFunctionPrefix = "Screen:"},                         // 31
+    {.unknownFunctionPrefix = "System:", .call = systemNative},   // 32
+    {.unknownFunctionPrefix = "Timer:", .call = timerNative},     // 33
+    {.unknownFunctionPrefix = "Hash:", .call = hashNative},       // 34
     {.unknownFunctionPrefix = "KeyEvent: invalid opcode ", .call = keyEventNative}, // 35
 };
 
