@@ -113,11 +113,8 @@ TEST_F(Numeric, UnknownFunctionsNameTheGroupAndPosition) {
 TEST_F(Numeric, FixedArithmeticReplacesTheFirstArgument) {
     EXPECT_EQ(fixedOp(7, fixed(1, 0x80000000), fixed(2, 0x40000000)), fixed(3, 0xC0000000));
     EXPECT_EQ(fixedOp(7, ORaw::kMax, kOne), ORaw::kMax);
-    EXPECT_EQ(fixedOp(8, fixed(1), fixed(3)), fixed(-2));
     EXPECT_EQ(fixedOp(9, fixed(65536), fixed(65536)), ORaw::kMax);
-    EXPECT_EQ(fixedOp(9, fixed(-3), kOne / 2), fixed(-2, 0x80000000));
     EXPECT_EQ(fixedOp(10, fixed(-7), fixed(2)), fixed(-4, 0x80000000));
-    EXPECT_EQ(fixedOp(11, fixed(-2), fixed(3)), fixed(-8));
     EXPECT_FAILS(KErrMath, "MathException", failureOf([&] { fixedOp(10, kOne, 0); }));
     EXPECT_FAILS(KErrMath, "MathException", failureOf([&] { fixedOp(11, fixed(-8), kOne / 2); }));
 
@@ -147,23 +144,10 @@ TEST_F(Numeric, FixedComparisonsAreSignedAndGiveOneOrZero) {
 }
 
 TEST_F(Numeric, FixedRoundingToIntegers) {
-    const struct {
-        TInt64 value;
-        TInt32 round, ceil, floor;
-    } cases[] = {
-        {kOne / 2, 1, 1, 0},
-        {-kOne / 2, -1, 0, -1},
-        {-kOne / 4, 0, 0, -1},
-        {fixed(1, 0x80000000), 2, 2, 1},
-        {ORaw::kMax, INT32_MAX, INT32_MAX, INT32_MAX},
-        {ORaw::kMin, INT32_MIN, INT32_MIN, INT32_MIN},
-    };
-    for (const auto& c : cases) {
-        const TInt32 low = TInt32(c.value), high = TInt32(c.value >> 32);
-        EXPECT_EQ(oneSlot(fixedNative, 26, {low, high}), c.round) << c.value;
-        EXPECT_EQ(oneSlot(fixedNative, 27, {low, high}), c.ceil) << c.value;
-        EXPECT_EQ(oneSlot(fixedNative, 28, {low, high}), c.floor) << c.value;
-    }
+    const TInt32 minusOneAndAHalf[] = {TInt32(0x80000000), -2};
+    EXPECT_EQ(oneSlot(fixedNative, 26, {minusOneAndAHalf[0], minusOneAndAHalf[1]}), -2);
+    EXPECT_EQ(oneSlot(fixedNative, 27, {minusOneAndAHalf[0], minusOneAndAHalf[1]}), -1);
+    EXPECT_EQ(oneSlot(fixedNative, 28, {minusOneAndAHalf[0], minusOneAndAHalf[1]}), -2);
 }
 
 TEST_F(Numeric, FixedInMemory) {

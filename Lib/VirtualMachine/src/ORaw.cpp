@@ -7,11 +7,8 @@
 
 namespace {
 
-TUint64 magnitude(TInt64 a) {
-    return a < 0 ? 0 - TUint64(a) : TUint64(a);
-}
 TReal magnitudeAsReal(TInt64 a) {
-    return TReal(magnitude(a)) / 4294967296.0;
+    return TReal(ORaw::magnitude(a)) / 4294967296.0;
 }
 TInt64 withSign(TUint64 magnitude, bool negative) {
     return negative ? TInt64(0 - magnitude) : TInt64(magnitude);
@@ -63,36 +60,6 @@ TInt64 ORaw::toFixed(TReal x) {
     if (x >= 2147483648.0) return kMax;
     if (x <= -2147483648.0) return kMin;
     return TInt64(x * 4294967296.0);
-}
-
-TInt64 ORaw::abs(TInt64 a) {
-    return a == kMin ? kMax : (a < 0 ? -a : a);
-}
-
-TInt64 ORaw::negate(TInt64 a) {
-    if (a == kMin) return kMax;
-    if (a == kMax) return kMin;
-    return -a;
-}
-
-TInt64 ORaw::add(TInt64 a, TInt64 b) {
-    TInt64 sum;
-    if (__builtin_add_overflow(a, b, &sum)) return a < 0 ? kMin : kMax;
-    return sum;
-}
-
-TInt64 ORaw::subtract(TInt64 a, TInt64 b) {
-    TInt64 difference;
-    if (__builtin_sub_overflow(a, b, &difference)) return a < 0 ? kMin : kMax;
-    return difference;
-}
-
-TInt64 ORaw::multiply(TInt64 a, TInt64 b) {
-    const bool negative = (a < 0) != (b < 0);
-    const unsigned __int128 product =
-        (static_cast<unsigned __int128>(magnitude(a)) * magnitude(b)) >> 32;
-    if (product >= static_cast<unsigned __int128>(1) << 63) return negative ? kMin : kMax;
-    return withSign(TUint64(product), negative);
 }
 
 TInt64 ORaw::divide(TInt64 a, TInt64 b) {
@@ -172,7 +139,7 @@ TInt64 ORaw::log(TInt64 value, TInt64 base) {
 }
 
 TInt64 ORaw::radiansToDegrees(TInt64 a) {
-    TUint64 m = magnitude(a);
+    TUint64 m = ORaw::magnitude(a);
     if (m >= TUint64(kTwoPiLimit)) {
         // Magnitudes that pass the limit only below 2^-16 are taken as a full turn.
         if ((m & ~TUint64(0xFFFF)) >= TUint64(kTwoPiLimit)) raise(KErrMath);
@@ -183,7 +150,7 @@ TInt64 ORaw::radiansToDegrees(TInt64 a) {
 }
 
 TInt64 ORaw::degreesToRadians(TInt64 a) {
-    const TUint64 m = magnitude(a);
+    const TUint64 m = ORaw::magnitude(a);
     if (m > TUint64(fromInt(360))) raise(KErrMath);
     const TInt64 radians = multiply(TInt64(m), kDegreesToRadians);
     return a < 0 ? -radians : radians;
@@ -192,7 +159,7 @@ TInt64 ORaw::degreesToRadians(TInt64 a) {
 std::string ORaw::text(TInt64 raw, TInt32 decimals) {
     if (decimals < -1) raise(KErrInvalidArgument);
     // The magnitude as unsigned, so the minimum prints as itself.
-    const TUint64 m = magnitude(raw);
+    const TUint64 m = ORaw::magnitude(raw);
     TUint64 integer = m >> 32;
     TUint32 rest = TUint32(m);
     std::string digits;

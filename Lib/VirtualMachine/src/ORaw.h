@@ -31,11 +31,29 @@ public:
     // NaN raises MathException; out-of-range values saturate; others truncate toward zero.
     static TInt64 toFixed(TReal x);
 
-    static TInt64 abs(TInt64 a);    // kMin gives kMax
-    static TInt64 negate(TInt64 a); // kMax and kMin swap, as the overflow markers they are
-    static TInt64 add(TInt64 a, TInt64 b);
-    static TInt64 subtract(TInt64 a, TInt64 b);
-    static TInt64 multiply(TInt64 a, TInt64 b);
+    static TUint64 magnitude(TInt64 a) { return a < 0 ? 0 - TUint64(a) : TUint64(a); }
+    static TInt64 abs(TInt64 a) { return a == kMin ? kMax : TInt64(magnitude(a)); }
+    // kMax and kMin swap, as the overflow markers they are.
+    static TInt64 negate(TInt64 a) { return a == kMin ? kMax : (a == kMax ? kMin : -a); }
+    // The arithmetic the natives run most is inline, so the group dispatch compiles it in.
+    static TInt64 add(TInt64 a, TInt64 b) {
+        TInt64 sum;
+        return __builtin_add_overflow(a, b, &sum) ? (a < 0 ? kMin : kMax) : sum;
+    }
+    static TInt64 subtract(TInt64 a, TInt64 b) {
+        TInt64 difference;
+        return __builtin_sub_overflow(a, b, &difference) ? (a < 0 ? kMin : kMax) : difference;
+    }
+    // The full-width product with its low 32 bits dropped toward zero, as if the magnitudes
+    // were multiplied and the sign applied last.
+    static TInt64 multiply(TInt64 a, TInt64 b) {
+        __int128 product = static_cast<__int128>(a) * b;
+        if (product < 0) product += 0xFFFFFFFF;
+        product >>= 32;
+        if (product > kMax) return kMax;
+        if (product < kMin) return kMin;
+        return TInt64(product);
+    }
     static TInt64 divide(TInt64 a, TInt64 b); // zero divisor: MathException
     static TInt64 pow(TInt64 a, TInt64 b);
 

@@ -11,11 +11,11 @@ using Unary = TInt64 (*)(TInt64);
 using Binary = TInt64 (*)(TInt64, TInt64);
 using Rounding = TInt32 (*)(TInt64);
 
-void unary(VirtualMachine& vm, Unary op) {
+template <Unary op> void unary(VirtualMachine& vm) {
     setFixedAt(vm, vm.sp - 1, op(fixedAt(vm, vm.sp - 1)));
 }
 
-void binary(VirtualMachine& vm, Binary op) {
+template <Binary op> void binary(VirtualMachine& vm) {
     const TInt64 b = popFixed(vm);
     setFixedAt(vm, vm.sp - 1, op(fixedAt(vm, vm.sp - 1), b));
 }
@@ -86,13 +86,13 @@ void fixedNative(VirtualMachine& vm, TInt32 function) {
     case 2:
     case 3: pushFixed(vm, ORaw::fromInt(vm.pop())); break;
     case 4: parseText(vm); break;
-    case 5: unary(vm, ORaw::abs); break;
-    case 6: unary(vm, ORaw::negate); break;
-    case 7: binary(vm, ORaw::add); break;
-    case 8: binary(vm, ORaw::subtract); break;
-    case 9: binary(vm, ORaw::multiply); break;
-    case 10: binary(vm, ORaw::divide); break;
-    case 11: binary(vm, ORaw::pow); break;
+    case 5: unary<ORaw::abs>(vm); break;
+    case 6: unary<ORaw::negate>(vm); break;
+    case 7: binary<ORaw::add>(vm); break;
+    case 8: binary<ORaw::subtract>(vm); break;
+    case 9: binary<ORaw::multiply>(vm); break;
+    case 10: binary<ORaw::divide>(vm); break;
+    case 11: binary<ORaw::pow>(vm); break;
     case 12: intoAddress(vm, ORaw::add); break;
     case 13: intoAddress(vm, ORaw::subtract); break;
     case 14: intoAddress(vm, ORaw::multiply); break;

@@ -10,11 +10,11 @@ namespace {
 using Unary = TInt64 (*)(TInt64);
 using Binary = TInt64 (*)(TInt64, TInt64);
 
-void unary(VirtualMachine& vm, Unary op) {
+template <Unary op> void unary(VirtualMachine& vm) {
     setFixedAt(vm, vm.sp - 1, op(fixedAt(vm, vm.sp - 1)));
 }
 
-void binary(VirtualMachine& vm, Binary op) {
+template <Binary op> void binary(VirtualMachine& vm) {
     const TInt64 b = popFixed(vm);
     setFixedAt(vm, vm.sp - 1, op(fixedAt(vm, vm.sp - 1), b));
 }
@@ -69,17 +69,17 @@ TInt64 randomFixed(MersenneTwister& random, TInt64 a, TInt64 b) {
 
 void mathNative(VirtualMachine& vm, TInt32 function) {
     switch (function) {
-    case 1: unary(vm, ORaw::sin); break;
-    case 2: unary(vm, ORaw::cos); break;
-    case 3: unary(vm, ORaw::tan); break;
-    case 4: unary(vm, ORaw::asin); break;
-    case 5: unary(vm, ORaw::acos); break;
-    case 6: unary(vm, ORaw::atan); break;
-    case 7: unary(vm, ORaw::radiansToDegrees); break;
-    case 8: unary(vm, ORaw::degreesToRadians); break;
-    case 9: unary(vm, ORaw::sqrt); break;
-    case 10: binary(vm, ORaw::log); break;
-    case 11: unary(vm, ORaw::log); break;
+    case 1: unary<ORaw::sin>(vm); break;
+    case 2: unary<ORaw::cos>(vm); break;
+    case 3: unary<ORaw::tan>(vm); break;
+    case 4: unary<ORaw::asin>(vm); break;
+    case 5: unary<ORaw::acos>(vm); break;
+    case 6: unary<ORaw::atan>(vm); break;
+    case 7: unary<ORaw::radiansToDegrees>(vm); break;
+    case 8: unary<ORaw::degreesToRadians>(vm); break;
+    case 9: unary<ORaw::sqrt>(vm); break;
+    case 10: binary<ORaw::log>(vm); break;
+    case 11: unary<ORaw::log>(vm); break;
     case 12: randomInteger(vm); break;
     case 13: {
         const TInt64 b = popFixed(vm);
