@@ -45,16 +45,8 @@ OVector OVector::create(VMHeap& heap, TInt32 elementBytes, TInt32 count) {
     return OVector(heap, object, elementBytes);
 }
 
-OVector OVector::open(VMHeap& heap, Address object, TInt32 elementBytes) {
-    if (object == 0) raise(KErrNullPointer, "NULL pointer");
-    OVector vector(heap, object, elementBytes);
-    vector.checkConsistent();
-    return vector;
-}
-
-OVector OVector::ofValue(VMHeap& heap, Address value, TInt32 elementBytes) {
-    if (value == 0) raise(KErrNullPointer, "NULL pointer");
-    return open(heap, heap.arena().word(value), elementBytes);
+void OVector::raiseNull() {
+    raise(KErrNullPointer, "NULL pointer");
 }
 
 // Bytecode can write every word of the arena, so the object, its words and its buffer's
@@ -62,57 +54,34 @@ OVector OVector::ofValue(VMHeap& heap, Address value, TInt32 elementBytes) {
 // live plain entry.
 void OVector::checkConsistent() const {
     if (address % 4 != 0) raiseInvalidVector();
-    const HeapEntry& he = heap->entry(address - kHeaderSize);
+    const HeapEntry& he = *space->at<HeapEntry>(address - kHeaderSize);
     if (!isLiveEntry(he, -1, GC_CODE_VECTOR_OBJECT) || he.size < kObjectBytes) {
         raiseInvalidVector();
     }
-    Arena& space = arena();
-    const TInt32 n = space.int32(address + 12);
-    const TInt32 room = space.int32(address + 8);
-    const Address buffer = space.word(address + 4);
+    const TInt32 n = space->int32(address + 12);
+    const TInt32 room = space->int32(address + 8);
+    const Address buffer = space->word(address + 4);
     if (n < 0 || room < n) raiseInvalidVector();
     if (n == 0) {
         // Only a forged object gets here with a buffer; the collector no longer keeps it.
         if (buffer != 0 || room != 0) {
-            space.setWord(address + 4, 0);
-            space.setWord(address + 8, 0);
+            space->setWord(address + 4, 0);
+            space->setWord(address + 8, 0);
         }
         return;
     }
     if (buffer % 4 != 0 || buffer < kHeaderSize) raiseInvalidVector();
-    const HeapEntry& bufferEntry = heap->entry(buffer - kHeaderSize);
+    const HeapEntry& bufferEntry = *space->at<HeapEntry>(buffer - kHeaderSize);
     if (!isLiveEntry(bufferEntry, 0, GC_CODE_PLAIN) ||
         bufferEntry.size < TInt64(room) * bytesPerElement) {
         raiseInvalidVector();
     }
 }
 
-TInt32 OVector::count() const {
-    return arena().int32(address + 12);
-}
-TInt32 OVector::capacity() const {
-    return arena().int32(address + 8);
-}
-Address OVector::elements() const {
-    return arena().word(address + 4);
-}
-
-TUint8* OVector::elementBytesAt(TInt32 index, TInt32 n) const {
-    return arena().bytes(elementAddress(index), TUint64(n) * bytesPerElement);
-}
-
-TUint32 OVector::word(TInt32 index) const {
-    return arena().word(elementAddress(index));
-}
-
-TInt32 OVector::byteAt(TInt32 index) const {
-    return static_cast<signed char>(arena().byte(elementAddress(index)));
-}
-
 void OVector::appendWord(TUint32 value) {
-    TUint8 element[4];
+    TUint8 element[16] = {};
     std::memcpy(element, &value, 4);
-    insert(count(), element, 1);
+    append(element);
 }
 
 bool OVector::overlapsBuffer(const TUint8* bytes, size_t length) const {

@@ -3,6 +3,7 @@
 #include "Heap.h"
 
 #include <cstddef>
+#include <cstring>
 
 // A vector object (OVector) in the machine's heap: four words in an entry of objectKind -1
 // and gc code 8:
@@ -30,26 +31,52 @@ public:
     static OVector create(VMHeap& heap, TInt32 elementBytes, TInt32 count);
     // The vector object at object; null raises code 1 "NULL pointer", anything that is not a
     // consistent vector object of this element size raises code 10.
-    static OVector open(VMHeap& heap, Address object, TInt32 elementBytes);
+    // (Inline: natives open a vector on every call.)
+    static OVector open(VMHeap& heap, Address object, TInt32 elementBytes) {
+        if (object == 0) raiseNull();
+        OVector vector(heap, object, elementBytes);
+        vector.checkConsistent();
+        return vector;
+    }
     // The vector a vector value refers to (word 0 of the holder or field), checked as open.
-    static OVector ofValue(VMHeap& heap, Address value, TInt32 elementBytes);
+    static OVector ofValue(VMHeap& heap, Address value, TInt32 elementBytes) {
+        if (value == 0) raiseNull();
+        return open(heap, heap.arena().word(value), elementBytes);
+    }
 
     Address object() const { return address; }
     TInt32 elementBytes() const { return bytesPerElement; }
-    TInt32 count() const;
-    TInt32 capacity() const;
-    Address elements() const; // buffer address, 0 while empty
+    TInt32 count() const { return arena().int32(address + 12); }
+    TInt32 capacity() const { return arena().int32(address + 8); }
+    Address elements() const { return arena().word(address + 4); } // 0 while empty
     Address elementAddress(TInt32 index) const {
         return elements() + TUint32(index) * bytesPerElement;
     }
     // Host view of count elements from index; valid until the buffer changes.
-    TUint8* elementBytesAt(TInt32 index, TInt32 count) const;
-    TUint32 word(TInt32 index) const;  // word 0 of element index; unchecked
-    TInt32 byteAt(TInt32 index) const; // sign-extended byte element; unchecked
+    TUint8* elementBytesAt(TInt32 index, TInt32 n) const {
+        return arena().bytes(elementAddress(index), TUint64(n) * bytesPerElement);
+    }
+    // Word 0 of element index; unchecked.
+    TUint32 word(TInt32 index) const { return arena().word(elementAddress(index)); }
+    // The sign-extended byte element index; unchecked.
+    TInt32 byteAt(TInt32 index) const {
+        return static_cast<signed char>(arena().byte(elementAddress(index)));
+    }
 
     // Elements are given as host bytes, elementBytes() per element; they may lie in this
     // vector's own buffer.
-    void append(const TUint8* element) { insert(count(), element, 1); }
+    void append(const TUint8* element) {
+        std::memcpy(elementBytesAt(extend(), 1), element, size_t(bytesPerElement));
+    }
+    // Adds one element at the end and returns its index; the caller writes the element.
+    TInt32 extend() {
+        const TInt32 n = count();
+        if (n >= capacity())
+            setCount(openGap(n, 1));
+        else
+            setCount(n + 1);
+        return n;
+    }
     void appendWord(TUint32 value);
     void appendBytes(const TUint8* bytes, TInt32 n) { insert(count(), bytes, n); }
     // index must be 0 .. count, n >= 0 (checked by the caller; violated here: code 2 / 6).
@@ -72,8 +99,8 @@ public:
 
 private:
     OVector(VMHeap& heap, Address object, TInt32 elementBytes)
-        : heap(&heap), address(object), bytesPerElement(elementBytes) {}
-    Arena& arena() const { return heap->arena(); }
+        : heap(&heap), space(&heap.arena()), address(object), bytesPerElement(elementBytes) {}
+    Arena& arena() const { return *space; }
     void setCount(TInt32 n) { arena().setWord(address + 12, TUint32(n)); }
     // Replaces the buffer by one for newCount elements holding the current elements with a
     // gap of gap elements opened at index (gap may be negative: elements removed there).
@@ -81,9 +108,11 @@ private:
     // Opens a gap of n elements at index (n > 0, index checked); returns the new count.
     TInt32 openGap(TInt32 index, TInt64 n);
     void checkConsistent() const;
+    [[noreturn]] static void raiseNull();
     bool overlapsBuffer(const TUint8* bytes, size_t length) const;
 
     VMHeap* heap;
+    Arena* space; // the heap's, kept at hand for the accessors
     Address address;
     TInt32 bytesPerElement;
 };

@@ -67,16 +67,20 @@ private:
         if (box == 0) raise(KErrNullPointer, "NULL pointer");
         return box;
     }
-    // The element whose first slot is at stack index first, as element bytes.
-    void readElement(TInt32 first, TUint8* out) const {
+    // The element whose first slot is at stack index first, read in place: slots are
+    // little-endian words, so a byte element is the first byte of its slot.
+    const TUint8* elementAt(TInt32 first) const {
+        return vm.arena().bytes(vm.slotAddress(first), TUint64(bytes));
+    }
+    // Writes the element whose first slot is at stack index first into element index of v.
+    void storeElement(const OVector& v, TInt32 index, TInt32 first) {
+        const Address at = v.elementAddress(index);
         if (bytes == 1) {
-            out[0] = TUint8(vm.slot(first));
+            vm.arena().setByte(at, TUint8(vm.slot(first)));
             return;
         }
-        for (TInt32 i = 0; i < slots; ++i) {
-            const TInt32 value = vm.slot(first + i);
-            std::memcpy(out + 4 * i, &value, 4);
-        }
+        for (TInt32 i = 0; i < slots; ++i)
+            vm.arena().setWord(at + 4 * i, TUint32(vm.slot(first + i)));
     }
     void pushElement(const OVector& v, TInt32 index) {
         if (bytes == 1) {
@@ -189,8 +193,7 @@ void VectorCall::storeCopies() {
     const Address box = boxAt(argumentSlots, 0);
     const TInt32 n = argument(argumentSlots, argumentSlots - 1);
     if (n < 0) raiseNegative(n);
-    TUint8 x[16];
-    readElement(vm.sp - slots, x);
+    const TUint8* x = elementAt(vm.sp - slots);
     OVector copies = newVector();
     copies.insertCopies(0, x, n);
     store(box, copies);
@@ -288,9 +291,11 @@ void VectorCall::insertElement(TInt32 argumentSlots, bool atEnd, bool hasIndex) 
     const TInt32 index =
         hasIndex ? argument(argumentSlots, argumentSlots - 1) : (atEnd ? v.count() : 0);
     checkIndex(index, v.count());
-    TUint8 x[16];
-    readElement(vm.sp - argumentSlots + 2, x);
-    v.insert(index, x, 1);
+    const TInt32 first = vm.sp - argumentSlots + 2;
+    if (index == v.count())
+        storeElement(v, v.extend(), first); // appending: the common case, kept short
+    else
+        v.insert(index, elementAt(first), 1);
     drop(argumentSlots);
 }
 
@@ -364,8 +369,7 @@ void VectorCall::replaceRange(bool withElement) {
     OVector v = vectorAt(argumentSlots, 0);
     if (withElement) {
         const Span range = replacedRange(v, argument(argumentSlots, 1), argument(argumentSlots, 2));
-        TUint8 x[16];
-        readElement(vm.sp - slots + 1, x);
+        const TUint8* x = elementAt(vm.sp - slots + 1);
         replace(v, range.first, range.count, x, 1);
     } else {
         const OVector w = vectorAt(argumentSlots, 3);
@@ -389,8 +393,7 @@ void VectorCall::storeRange() {
 // 29: box, x
 void VectorCall::storeElement() {
     const Address box = boxAt(1 + slots, 0);
-    TUint8 x[16];
-    readElement(vm.sp - slots + 1, x);
+    const TUint8* x = elementAt(vm.sp - slots + 1);
     OVector result = newVector();
     result.append(x);
     store(box, result);
