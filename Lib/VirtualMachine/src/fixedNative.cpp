@@ -4,12 +4,15 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
+#include <iterator>
 
 namespace {
 
 using Unary = TInt64 (*)(TInt64);
 using Binary = TInt64 (*)(TInt64, TInt64);
 using Rounding = TInt32 (*)(TInt64);
+using Operation = void (*)(VirtualMachine&);
 
 template <Unary op> void unary(VirtualMachine& vm) {
     setFixedAt(vm, vm.sp - 1, op(fixedAt(vm, vm.sp - 1)));
@@ -20,20 +23,43 @@ template <Binary op> void binary(VirtualMachine& vm) {
     setFixedAt(vm, vm.sp - 1, op(fixedAt(vm, vm.sp - 1), b));
 }
 
-void intoAddress(VirtualMachine& vm, Binary op) {
+// address, F: the result replaces the Fixed stored at the address.
+template <Binary op> void intoAddress(VirtualMachine& vm) {
     const TInt64 b = popFixed(vm);
     const Address address = Address(vm.pop());
     storeInt64(vm.arena(), address, op(loadInt64(vm.arena(), address), b));
 }
 
-template <class Predicate> void compare(VirtualMachine& vm, Predicate holds) {
-    const TInt64 b = popFixed(vm);
-    const TInt64 a = popFixed(vm);
-    vm.push(holds(a, b) ? 1 : 0);
+template <TInt64 step> void stepAtAddress(VirtualMachine& vm) {
+    const Address address = Address(vm.pop());
+    storeInt64(vm.arena(), address, ORaw::add(loadInt64(vm.arena(), address), step));
 }
 
-void toInteger(VirtualMachine& vm, Rounding op) {
+template <class Predicate> void compare(VirtualMachine& vm) {
+    const TInt64 b = popFixed(vm);
+    const TInt64 a = popFixed(vm);
+    vm.push(Predicate()(a, b) ? 1 : 0);
+}
+
+template <Rounding op> void toInteger(VirtualMachine& vm) {
     vm.push(op(popFixed(vm)));
+}
+
+template <TInt64 value> void pushConstant(VirtualMachine& vm) {
+    pushFixed(vm, value);
+}
+
+void load(VirtualMachine& vm) {
+    pushFixed(vm, loadInt64(vm.arena(), Address(vm.pop())));
+}
+
+void fromInteger(VirtualMachine& vm) {
+    pushFixed(vm, ORaw::fromInt(vm.pop()));
+}
+
+void parseText(VirtualMachine& vm) {
+    const OString text = vm.stringValue(Address(vm.pop()));
+    pushFixed(vm, ORaw::parse(text.units(), text.length()));
 }
 
 constexpr std::array<TUint16, 64> kZeros = [] {
@@ -55,67 +81,58 @@ OString fixedText(Arena& arena, TInt64 value, TInt32 decimals) {
     return text;
 }
 
-void pushText(VirtualMachine& vm, TInt32 decimals) {
-    const Address address = Address(vm.pop());
-    const TInt64 value = loadInt64(vm.arena(), address);
+// address, decimals: the text of the Fixed stored at the address.
+void textWithDecimals(VirtualMachine& vm) {
+    const TInt32 decimals = vm.pop();
+    const TInt64 value = loadInt64(vm.arena(), Address(vm.pop()));
     vm.push(TInt32(vm.newStringValue(fixedText(vm.arena(), value, decimals))));
 }
 
-void parseText(VirtualMachine& vm) {
-    const OString text = vm.stringValue(Address(vm.pop()));
-    pushFixed(vm, ORaw::parse(text.units(), text.length()));
+void exactText(VirtualMachine& vm) {
+    vm.push(-1);
+    textWithDecimals(vm);
 }
 
-TInt64 increment(TInt64 a, TInt64) {
-    return ORaw::add(a, ORaw::kOne);
-}
-TInt64 decrement(TInt64 a, TInt64) {
-    return ORaw::subtract(a, ORaw::kOne);
-}
-
-void stepAtAddress(VirtualMachine& vm, Binary step) {
-    const Address address = Address(vm.pop());
-    storeInt64(vm.arena(), address, step(loadInt64(vm.arena(), address), 0));
-}
+// Indexed by the function number; each entry is a small function of its own, so the frequent
+// arithmetic runs without the frame the text and parse operations need.
+constexpr Operation kOperations[] = {
+    nullptr,
+    load,
+    fromInteger,
+    fromInteger,
+    parseText,
+    unary<ORaw::abs>,
+    unary<ORaw::negate>,
+    binary<ORaw::add>,
+    binary<ORaw::subtract>,
+    binary<ORaw::multiply>,
+    binary<ORaw::divide>,
+    binary<ORaw::pow>,
+    intoAddress<ORaw::add>,
+    intoAddress<ORaw::subtract>,
+    intoAddress<ORaw::multiply>,
+    intoAddress<ORaw::divide>,
+    stepAtAddress<ORaw::kOne>,
+    stepAtAddress<-ORaw::kOne>,
+    compare<std::equal_to<TInt64>>,
+    compare<std::not_equal_to<TInt64>>,
+    compare<std::less<TInt64>>,
+    compare<std::less_equal<TInt64>>,
+    compare<std::greater<TInt64>>,
+    compare<std::greater_equal<TInt64>>,
+    textWithDecimals,
+    exactText,
+    toInteger<ORaw::round>,
+    toInteger<ORaw::ceil>,
+    toInteger<ORaw::floor>,
+    pushConstant<ORaw::kMin>,
+    pushConstant<ORaw::kMax>,
+};
+constexpr TInt32 kLastFunction = TInt32(std::size(kOperations)) - 1;
 
 } // namespace
 
 void fixedNative(VirtualMachine& vm, TInt32 function) {
-    switch (function) {
-    case 1: pushFixed(vm, loadInt64(vm.arena(), Address(vm.pop()))); break;
-    case 2:
-    case 3: pushFixed(vm, ORaw::fromInt(vm.pop())); break;
-    case 4: parseText(vm); break;
-    case 5: unary<ORaw::abs>(vm); break;
-    case 6: unary<ORaw::negate>(vm); break;
-    case 7: binary<ORaw::add>(vm); break;
-    case 8: binary<ORaw::subtract>(vm); break;
-    case 9: binary<ORaw::multiply>(vm); break;
-    case 10: binary<ORaw::divide>(vm); break;
-    case 11: binary<ORaw::pow>(vm); break;
-    case 12: intoAddress(vm, ORaw::add); break;
-    case 13: intoAddress(vm, ORaw::subtract); break;
-    case 14: intoAddress(vm, ORaw::multiply); break;
-    case 15: intoAddress(vm, ORaw::divide); break;
-    case 16: stepAtAddress(vm, increment); break;
-    case 17: stepAtAddress(vm, decrement); break;
-    case 18: compare(vm, [](TInt64 a, TInt64 b) { return a == b; }); break;
-    case 19: compare(vm, [](TInt64 a, TInt64 b) { return a != b; }); break;
-    case 20: compare(vm, [](TInt64 a, TInt64 b) { return a < b; }); break;
-    case 21: compare(vm, [](TInt64 a, TInt64 b) { return a <= b; }); break;
-    case 22: compare(vm, [](TInt64 a, TInt64 b) { return a > b; }); break;
-    case 23: compare(vm, [](TInt64 a, TInt64 b) { return a >= b; }); break;
-    case 24: {
-        const TInt32 decimals = vm.pop();
-        pushText(vm, decimals);
-        break;
-    }
-    case 25: pushText(vm, -1); break;
-    case 26: toInteger(vm, ORaw::round); break;
-    case 27: toInteger(vm, ORaw::ceil); break;
-    case 28: toInteger(vm, ORaw::floor); break;
-    case 29: pushFixed(vm, ORaw::kMin); break;
-    case 30: pushFixed(vm, ORaw::kMax); break;
-    default: vm.raiseUnknownFunction("Fixed:");
-    }
+    if (function < 1 || function > kLastFunction) vm.raiseUnknownFunction("Fixed:");
+    kOperations[function](vm);
 }
