@@ -7,6 +7,7 @@
 #include "NumericNatives.h"
 #include "VectorNatives.h"
 #include "VirtualMachine.h"
+#include "stringNative.h"
 
 namespace {
 
@@ -42,7 +43,7 @@ const NativeGroup kGroups[kLastGroup + 1] = {
     {.unknownFunctionPrefix = "Vector:", .vectorCall = fourWordVectorNative, .primitive = true},
     // 7: references
     {.unknownFunctionPrefix = "Vector:", .vectorCall = oneWordVectorNative, .primitive = false},
-    {.unknownFunctionPrefix = "String:"},                         // 8
+    {.unknownFunctionPrefix = "String:", .call = stringNative},   // 8
     {.unknownFunctionPrefix = "Byte:", .call = byteNative},       // 9: defines no function
     {.unknownFunctionPrefix = "Char:", .call = charNative},       // 10
     {.unknownFunctionPrefix = "Fixed:", .call = fixedNative},     // 11
