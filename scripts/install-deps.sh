@@ -9,6 +9,7 @@ packages=(
   qt6-base-dev
   clang-format
   lua5.4
+  luajit
 )
 
 missing=()

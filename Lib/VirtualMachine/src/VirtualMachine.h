@@ -214,6 +214,10 @@ public:
     Vec<int> frameStack;
     Handler handlers[kHandlerRecords] = {};
     TInt32 handlerCount = 0;
+    // Test hook against programs that never end: when positive, the control transfers
+    // (jumps, calls, returns, catches) and bulk word operations left to the program; when it
+    // runs out the call ends with the fatal error and the budget turns negative. 0: no limit.
+    TInt64 testStepBudget = 0;
 
     Vec<MethodHandle> methodHandles;
     MersenneTwister randomGenerator; // Math: random numbers, seeded at the first use
@@ -246,4 +250,5 @@ private:
     Address application = 0;
     TInt32 currentCall = -1;
     Vec<StoredMethodCall> queue;
+    std::vector<TUint8> dispatchIds; // Interpreter.cpp: per code byte, rebuilt as code grows
 };

@@ -1,0 +1,1382 @@
+// The interpreter loop: one entry call's bytecode on the operand stack, from the first
+// instruction until the entry method returns.
+//
+// Dispatch goes through a table of label addresses generated from the opcode list, indexed by
+// a per-byte dispatch id that is computed once per code buffer. Every byte has an id, so a
+// jump may land anywhere, including inside another instruction's operands. A byte whose
+// instruction would run past the end of the code gets the invalid-instruction id, so operands
+// are never read beyond the buffer; jumps, calls, returns and catches check their target.
+// Some ids stand for a common sequence of instructions that starts at that byte (fused
+// sequences); they behave exactly like the sequence and fall back to its first instruction
+// whenever they could not.
+//
+// pc and sp live in locals while the loop runs and are written back before anything that can
+// raise or call out, with pc on the last operand byte of the instruction: an error converted
+// into an application exception resumes at pc + 1. An instruction that raises leaves the
+// operand stack as it found it. Every slot an instruction reads or writes is checked against
+// the stack's bounds; leaving them is the fatal error.
+
+#include "FrameworkServices.h"
+#include "Natives.h"
+#include "Opcodes.h"
+#include "VectorObject.h"
+#include "VirtualMachine.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
+#include <limits>
+#include <string>
+
+static_assert(std::endian::native == std::endian::little, "operands are read as host words");
+
+namespace {
+
+constexpr TInt32 kTopSlot = VirtualMachine::kStackSlots - 1;
+constexpr TInt32 kMaxHandlers = VirtualMachine::kHandlerRecords - 1;
+// A negative handler count only comes from unbalanced 0x76 operands; far below zero it stops.
+constexpr TInt64 kMinHandlerCount = std::numeric_limits<TInt32>::min() / 2;
+// Every active call keeps a return address on the operand stack, so no correct program has
+// more calls active than the stack has slots.
+constexpr int kMaxCallDepth = VirtualMachine::kStackSlots;
+
+// x += y followed by the test at the bottom of a counting loop.
+#define ZENTU_ACCUMULATE(FUSED, relation)                                                          \
+    FUSED(accumulate_increment_##relation##_branch, push_local_addr, push_local, add_cell,         \
+          push_local_addr, inc_cell, push_local, push_int, relation, jump_if_false)
+
+// Sequences that get a handler of their own: FUSED(name, instructions...). They are the
+// compiler's loop tests, counters and operand loads.
+#define ZENTU_FUSED(FUSED)                                                                         \
+    ZENTU_ACCUMULATE(FUSED, eq)                                                                    \
+    ZENTU_ACCUMULATE(FUSED, ne)                                                                    \
+    ZENTU_ACCUMULATE(FUSED, lt)                                                                    \
+    ZENTU_ACCUMULATE(FUSED, le)                                                                    \
+    ZENTU_ACCUMULATE(FUSED, gt)                                                                    \
+    ZENTU_ACCUMULATE(FUSED, ge)                                                                    \
+    FUSED(local_const_eq_branch, push_local, push_int, eq, jump_if_false)                          \
+    FUSED(local_const_ne_branch, push_local, push_int, ne, jump_if_false)                          \
+    FUSED(local_const_lt_branch, push_local, push_int, lt, jump_if_false)                          \
+    FUSED(local_const_le_branch, push_local, push_int, le, jump_if_false)                          \
+    FUSED(local_const_gt_branch, push_local, push_int, gt, jump_if_false)                          \
+    FUSED(local_const_ge_branch, push_local, push_int, ge, jump_if_false)                          \
+    FUSED(local_local_eq_branch, push_local, push_local, eq, jump_if_false)                        \
+    FUSED(local_local_ne_branch, push_local, push_local, ne, jump_if_false)                        \
+    FUSED(local_local_lt_branch, push_local, push_local, lt, jump_if_false)                        \
+    FUSED(local_local_le_branch, push_local, push_local, le, jump_if_false)                        \
+    FUSED(local_local_gt_branch, push_local, push_local, gt, jump_if_false)                        \
+    FUSED(local_local_ge_branch, push_local, push_local, ge, jump_if_false)                        \
+    FUSED(local_const_add, push_local, push_int, add)                                              \
+    FUSED(local_const_sub, push_local, push_int, sub)                                              \
+    FUSED(add_local_to_local, push_local_addr, push_local, add_cell)                               \
+    FUSED(increment_eq_branch, push_local_addr, inc_cell, push_local, push_int, eq, jump_if_false) \
+    FUSED(increment_ne_branch, push_local_addr, inc_cell, push_local, push_int, ne, jump_if_false) \
+    FUSED(increment_lt_branch, push_local_addr, inc_cell, push_local, push_int, lt, jump_if_false) \
+    FUSED(increment_le_branch, push_local_addr, inc_cell, push_local, push_int, le, jump_if_false) \
+    FUSED(increment_gt_branch, push_local_addr, inc_cell, push_local, push_int, gt, jump_if_false) \
+    FUSED(increment_ge_branch, push_local_addr, inc_cell, push_local, push_int, ge, jump_if_false) \
+    FUSED(decrement_eq_branch, push_local_addr, dec_cell, push_local, push_int, eq, jump_if_false) \
+    FUSED(decrement_ne_branch, push_local_addr, dec_cell, push_local, push_int, ne, jump_if_false) \
+    FUSED(decrement_lt_branch, push_local_addr, dec_cell, push_local, push_int, lt, jump_if_false) \
+    FUSED(decrement_le_branch, push_local_addr, dec_cell, push_local, push_int, le, jump_if_false) \
+    FUSED(decrement_gt_branch, push_local_addr, dec_cell, push_local, push_int, gt, jump_if_false) \
+    FUSED(decrement_ge_branch, push_local_addr, dec_cell, push_local, push_int, ge, jump_if_false) \
+    FUSED(increment_jump, push_local_addr, inc_cell, jump)                                         \
+    FUSED(decrement_jump, push_local_addr, dec_cell, jump)                                         \
+    FUSED(increment_local, push_local_addr, inc_cell)                                              \
+    FUSED(decrement_local, push_local_addr, dec_cell)                                              \
+    FUSED(two_locals, push_local, push_local)
+
+// One id per opcode of the table, then the invalid instruction, then the fused sequences.
+enum HandlerId : TUint8 {
+#define ZENTU_HANDLER_ID(code, name, ...) H_##name,
+    ZENTU_OPCODES(ZENTU_HANDLER_ID)
+#undef ZENTU_HANDLER_ID
+        H_invalid,
+#define ZENTU_FUSED_ID(name, ...) H_##name,
+    ZENTU_FUSED(ZENTU_FUSED_ID)
+#undef ZENTU_FUSED_ID
+        kHandlerCount
+};
+static_assert(kHandlerCount <= 256);
+
+struct Fusion {
+    TUint8 id;
+    int count;
+    Opcode instructions[9];
+};
+
+constexpr Fusion fusion(TUint8 id, std::initializer_list<Opcode> instructions) {
+    Fusion f{id, static_cast<int>(instructions.size()), {}};
+    int i = 0;
+    for (Opcode op : instructions) f.instructions[i++] = op;
+    return f;
+}
+
+// Longer sequences first: the first one that matches wins.
+constexpr auto kFusions = [] {
+    using enum Opcode;
+    return std::array{
+#define ZENTU_FUSION_ROW(name, ...) fusion(H_##name, {__VA_ARGS__}),
+        ZENTU_FUSED(ZENTU_FUSION_ROW)
+#undef ZENTU_FUSION_ROW
+    };
+}();
+
+// A counter changed and then tested: both instructions must name the same local.
+bool testsTheSameLocal(TUint8 id, const TUint8* bytes, size_t p) {
+    if (id >= H_accumulate_increment_eq_branch && id <= H_accumulate_increment_ge_branch)
+        p += 5;
+    else if (id < H_increment_eq_branch || id > H_decrement_ge_branch)
+        return true;
+    return bytes[p + 1] == bytes[p + 4];
+}
+
+// Whether the sequence's instructions follow each other from p, all inside the code.
+bool matches(const Fusion& f, const TUint8* bytes, size_t size, size_t p) {
+    const size_t start = p;
+    for (int i = 0; i < f.count; ++i) {
+        if (p >= size || bytes[p] != static_cast<TUint8>(f.instructions[i])) return false;
+        p += 1 + opcodeInfo(bytes[p]).operandBytes;
+    }
+    return p <= size && testsTheSameLocal(f.id, bytes, start);
+}
+
+constexpr std::array<TUint8, 256> kHandlerOfOpcode = [] {
+    std::array<TUint8, 256> ids{};
+    ids.fill(H_invalid);
+#define ZENTU_HANDLER_OF(code, name, ...) ids[code] = H_##name;
+    ZENTU_OPCODES(ZENTU_HANDLER_OF)
+#undef ZENTU_HANDLER_OF
+    return ids;
+}();
+
+void buildDispatchIds(const Vec<signed char>& code, std::vector<TUint8>& ids) {
+    const size_t size = static_cast<size_t>(code.size());
+    const auto* bytes = reinterpret_cast<const TUint8*>(code.data());
+    ids.assign(size + 1, H_invalid);
+    for (size_t p = 0; p < size; ++p) {
+        const OpcodeInfo& info = opcodeInfo(bytes[p]);
+        if (!info.isValid() || p + info.operandBytes >= size) continue;
+        ids[p] = kHandlerOfOpcode[bytes[p]];
+        for (const Fusion& f : kFusions) {
+            if (matches(f, bytes, size, p)) {
+                ids[p] = f.id;
+                break;
+            }
+        }
+    }
+}
+
+TInt16 readInt16(const TUint8* at) {
+    TInt16 value;
+    std::memcpy(&value, at, sizeof value);
+    return value;
+}
+
+TInt32 readInt32(const TUint8* at) {
+    TInt32 value;
+    std::memcpy(&value, at, sizeof value);
+    return value;
+}
+
+TInt32 divide(TInt32 a, TInt32 b) {
+    return b == -1 ? static_cast<TInt32>(0u - static_cast<TUint32>(a)) : a / b;
+}
+
+TInt32 remainder(TInt32 a, TInt32 b) {
+    return b == -1 ? 0 : a % b;
+}
+
+TUint32 shiftRight(TUint32 x, TInt32 k);
+
+// Counts above 31 give 0; a negative count shifts the other way.
+TUint32 shiftLeft(TUint32 x, TInt32 k) {
+    if (k >= 0) return k > 31 ? 0 : x << k;
+    return k < -31 ? 0 : shiftRight(x, -k);
+}
+
+// Arithmetic; counts above 31 give 0 even for negative x.
+TUint32 shiftRight(TUint32 x, TInt32 k) {
+    if (k >= 0) return k > 31 ? 0 : static_cast<TUint32>(static_cast<TInt32>(x) >> k);
+    return k < -31 ? 0 : x << -k;
+}
+
+TInt32 byteShiftRight(TInt32 cell, TInt32 n);
+
+// Byte cells (0xA6, 0xA7): the count is a signed byte; a negative count shifts the other way,
+// and counts of 8 and more leave only the sign.
+TInt32 byteShiftLeft(TInt32 cell, TInt32 n) {
+    if (n >= 0) return n >= 8 ? 0 : static_cast<TInt32>(static_cast<TUint32>(cell) << n);
+    return byteShiftRight(cell, -n);
+}
+
+TInt32 byteShiftRight(TInt32 cell, TInt32 n) {
+    if (n >= 0) return n >= 8 ? (cell < 0 ? -1 : 0) : cell >> n;
+    return byteShiftLeft(cell, -n);
+}
+
+TInt32 lowByte(TUint32 v) {
+    return static_cast<TInt8>(v);
+}
+
+TInt32 lowChar(TUint32 v) {
+    return static_cast<TInt16>(v);
+}
+
+TUint32 truth(bool b) {
+    return b ? 0xFFFFFFFFu : 0u;
+}
+
+bool isAllocationCode(TUint32 code) {
+    return code >= 1 && code <= 17 && code != GC_CODE_VECTOR_OBJECT;
+}
+
+bool isVectorElementSize(TInt32 size) {
+    return size == 1 || size == 4 || size == 8 || size == 12 || size == 16;
+}
+
+// The frame base a call records: its return-address slot minus the slots the caller pushed.
+TInt32 frameBase(const VirtualMachine& vm, TInt32 methodIndex, TInt32 returnSlot) {
+    if (methodIndex < 0) return returnSlot;
+    const VirtualMachine::MethodGCInfo& info = vm.methodGCInfos[methodIndex];
+    const TInt64 base = TInt64(returnSlot) - info.argSlots - info.extraSlots;
+    return static_cast<TInt32>(std::clamp<TInt64>(base, -1, kTopSlot));
+}
+
+TInt32 clampToInt32(TInt64 v) {
+    return static_cast<TInt32>(std::clamp<TInt64>(v, std::numeric_limits<TInt32>::min(),
+                                                  std::numeric_limits<TInt32>::max()));
+}
+
+} // namespace
+
+class Interpreter {
+public:
+    explicit Interpreter(VirtualMachine& vm) : vm(vm), mem(vm.memory), heap(vm.vmHeap) {}
+
+    void run() {
+        if (vm.dispatchIds.size() != static_cast<size_t>(vm.code.size()) + 1)
+            buildDispatchIds(vm.code, vm.dispatchIds);
+        if (vm.testStepBudget != 0)
+            loop<true>();
+        else
+            loop<false>();
+    }
+
+    // Opcode 0x77 with a non-null object, on the machine's pc and sp: catches at the innermost
+    // matching handler or calls vmprintthrowableandexit<throwable>. Leaves in pc the next
+    // instruction to run.
+    void throwObject(Address object);
+
+private:
+    // The loop; with kCounted it spends the test step budget.
+    template <bool kCounted> void loop();
+
+    bool catches(TInt32 handlerType, TInt32 type) const;
+    void catchAt(const VirtualMachine::Handler& handler, Address object);
+    void callLastResort(Address object);
+    void enterCall(TInt32 methodIndex, TInt32 returnSlot);
+
+    Address allocate(TInt64 bytes, GcCode code);
+    // Raises code 6 unless n words from address lie inside the arena.
+    void checkWords(Address address, TInt64 n) const;
+    void release(Address object);
+
+    VirtualMachine& vm;
+    Arena& mem;
+    VMHeap& heap;
+};
+
+void VirtualMachine::run() {
+    Interpreter(*this).run();
+}
+
+void VirtualMachine::throwObject(Address object) {
+    Interpreter(*this).throwObject(object);
+}
+
+Address Interpreter::allocate(TInt64 bytes, GcCode code) {
+    if (bytes < 0) raise(KErrInvalidArgument, "Negative object size");
+    if (bytes > TInt64(Arena::kSize) - Arena::kFirstUsable)
+        raise(KErrInvalidArgument, "Out of memory");
+    return heap.allocate(static_cast<TUint32>(bytes), 0, code);
+}
+
+void Interpreter::checkWords(Address address, TInt64 n) const {
+    if (TInt64(address) + 4 * n > TInt64(Arena::kSize))
+        raise(KErrInvalidArgument, "Address range outside memory");
+}
+
+// Only an allocated, unpinned object goes back to the heap: bytecode can hand over any
+// number, and freeing anything else would corrupt the heap.
+void Interpreter::release(Address object) {
+    if (object == 0) return;
+    const Address entry = object - kHeaderSize;
+    if (object < kHeaderSize || heap.belongsToPools(entry) != entry || heap.isFree(entry) ||
+        heap.entry(entry).gcCode == GC_CODE_TERMINATOR || heap.isPinned(object))
+        raise(KErrVM, "Release of an address that is no object");
+    heap.release(object);
+}
+
+void Interpreter::enterCall(TInt32 methodIndex, TInt32 returnSlot) {
+    if (vm.methodStack.size() >= kMaxCallDepth) vm.fatalError("Stack overflow", vm.pc);
+    const TInt32 base = frameBase(vm, methodIndex, returnSlot);
+    vm.methodStack.append(methodIndex);
+    vm.frameStack.append(base);
+}
+
+bool Interpreter::catches(TInt32 handlerType, TInt32 type) const {
+    if (handlerType <= 0 || handlerType == type) return true;
+    // A cycle in a malformed super-type table ends after as many steps as there are types.
+    TInt32 current = type;
+    for (int steps = 0; steps <= vm.superTypes.size(); ++steps) {
+        current = vm.superTypes[current]; // outside the table: code 6
+        if (current <= 0) return false;
+        if (current == handlerType) return true;
+    }
+    return false;
+}
+
+void Interpreter::catchAt(const VirtualMachine::Handler& handler, Address object) {
+    if (handler.savedSp < -1 || handler.savedSp >= kTopSlot) vm.fatalError("Stack overflow", vm.pc);
+    // Records left over from earlier calls can only trim the stacks, never grow them.
+    while (vm.methodStack.size() > std::max(handler.methodDepth, 0)) vm.methodStack.removeLast();
+    while (vm.frameStack.size() > std::max(handler.frameDepth, 0)) vm.frameStack.removeLast();
+    vm.sp = handler.savedSp + 1;
+    vm.setSlot(vm.sp, static_cast<TInt32>(object));
+    --vm.handlerCount;
+    vm.pc = clampToInt32(TInt64(handler.handlerPc) + 1);
+}
+
+void Interpreter::throwObject(Address object) {
+    const TInt32 type = mem.int32(object);
+    while (vm.handlerCount > 0) {
+        const VirtualMachine::Handler& handler = vm.handlers[vm.handlerCount];
+        if (catches(handler.typeId, type)) {
+            catchAt(handler, object);
+            return;
+        }
+        --vm.handlerCount;
+    }
+    callLastResort(object);
+}
+
+// The application's handler of last resort, called like a static call from the throw.
+void Interpreter::callLastResort(Address object) {
+    const TInt32 handleIndex = vm.entryHandle(VirtualMachine::EntryPrintThrowableAndExit);
+    if (handleIndex < 0) vm.fatalError("Uncaught exception", vm.pc);
+    const VirtualMachine::MethodHandle& handle = vm.methodHandles[handleIndex];
+    const VirtualMachine::ExportedMethod& method = vm.exportedMethods[handle.exportedMethodIndex];
+    const auto entry = std::find_if(method.entries.begin(), method.entries.end(),
+                                    [](const auto& candidate) { return candidate.typeId == -1; });
+    if (entry == method.entries.end()) vm.fatalError("Uncaught exception", vm.pc);
+    const VirtualMachine::ExportedMethod::MethodEntry target = *entry;
+    if (target.methodIndex >= vm.methodGCInfos.size()) raise(KErrInvalidArgument);
+    if (vm.sp + 2 > kTopSlot) vm.fatalError("Stack overflow", vm.pc);
+
+    const TInt32 level = (handle.argLevels.isEmpty() ? 0 : handle.argLevels[0]) - 1;
+    const TInt32 argument =
+        vm.convertToLevel(level, static_cast<TInt32>(object), GC_CODE_REFERENCE_BOX);
+    enterCall(target.methodIndex, vm.sp + 2);
+    vm.setSlot(++vm.sp, argument);
+    vm.setSlot(++vm.sp, vm.pc + 1);
+    vm.pc = target.codeOffset;
+}
+
+template <bool kCounted> void Interpreter::loop() {
+    static void* const kLabels[] = {
+#define ZENTU_LABEL(code, name, ...) &&op_##name,
+        ZENTU_OPCODES(ZENTU_LABEL)
+#undef ZENTU_LABEL
+            && op_invalid,
+#define ZENTU_FUSED_LABEL(name, ...) &&fused_##name,
+        ZENTU_FUSED(ZENTU_FUSED_LABEL)
+#undef ZENTU_FUSED_LABEL
+    };
+    static_assert(std::size(kLabels) == kHandlerCount);
+
+    const TUint8* const code = reinterpret_cast<const TUint8*>(vm.code.data());
+    const TUint8* const ids = vm.dispatchIds.data();
+    const TUint64 codeSize = static_cast<TUint64>(vm.code.size());
+    const Address stackBase = vm.operandStack;
+    // Slots 0 .. kTopSlot. Indexes a little outside (local(n) with a byte n) still lie in the
+    // arena; wider offsets go through arena addresses.
+    TUint32* const stack =
+        reinterpret_cast<TUint32*>(mem.bytes(stackBase, VirtualMachine::kStackSlots * TUint64(4)));
+
+    TInt32 pc = vm.pc;
+    TInt32 sp = vm.sp;
+    TInt64 outside = 0; // a transfer target outside the code
+    TInt64 budget = vm.testStepBudget;
+
+#define S8(k) static_cast<TInt32>(static_cast<TInt8>(code[pc + (k)]))
+#define U8(k) static_cast<TUint32>(code[pc + (k)])
+#define S16(k) static_cast<TInt32>(readInt16(code + pc + (k)))
+#define S32(k) readInt32(code + pc + (k))
+#define LOCAL(n) stack[sp + 1 + (n)]
+#define SLOT_ADDRESS(index) (stackBase + 4u * static_cast<TUint32>(index))
+#define DISPATCH() goto* kLabels[ids[pc]]
+#define NEXT(operandBytes)                                                                         \
+    do {                                                                                           \
+        pc += (operandBytes) + 1;                                                                  \
+        DISPATCH();                                                                                \
+    } while (0)
+    // Writes the registers back, pc on the instruction's last operand byte.
+#define SAVE(operandBytes)                                                                         \
+    do {                                                                                           \
+        vm.pc = pc + (operandBytes);                                                               \
+        vm.sp = sp;                                                                                \
+        if constexpr (kCounted) vm.testStepBudget = budget;                                        \
+    } while (0)
+    // The instruction reads slots down to sp - below and writes slots up to sp + above.
+#define NEED(below, above)                                                                         \
+    if (static_cast<TUint32>(sp - (below)) > static_cast<TUint32>(kTopSlot - (below) - (above)))   \
+    goto stackFault
+#define NOT_NULL(address, operandBytes)                                                            \
+    if ((address) == 0) {                                                                          \
+        SAVE(operandBytes);                                                                        \
+        goto nullPointer;                                                                          \
+    }
+#define TRANSFER(target)                                                                           \
+    do {                                                                                           \
+        const TInt64 to = (target);                                                                \
+        if constexpr (kCounted)                                                                    \
+            if (--budget <= 0) goto budgetSpent;                                                   \
+        if (static_cast<TUint64>(to) < codeSize) {                                                 \
+            pc = static_cast<TInt32>(to);                                                          \
+            DISPATCH();                                                                            \
+        }                                                                                          \
+        outside = to;                                                                              \
+        goto leaveCode;                                                                            \
+    } while (0)
+#define CHARGE(units)                                                                              \
+    if constexpr (kCounted)                                                                        \
+        if ((budget -= (units)) <= 0) goto budgetSpent
+#define PUSH(value)                                                                                \
+    do {                                                                                           \
+        const TUint32 pushed = (value);                                                            \
+        stack[++sp] = pushed;                                                                      \
+    } while (0)
+
+    if (sp < -1 || sp > kTopSlot) goto stackFault;
+    if (kCounted && budget < 0) goto budgetSpent;
+    TRANSFER(pc);
+
+    // ---- stack and constants ----------------------------------------------------------------
+op_nop:
+    NEXT(0);
+op_push_local : {
+    NEED(-1, 1);
+    const TUint32 v = LOCAL(S8(1));
+    PUSH(v);
+    NEXT(1);
+}
+op_push_local_w : {
+    NEED(-1, 1);
+    const TUint32 v = mem.word(SLOT_ADDRESS(TInt64(sp) + 1 + S32(1)));
+    PUSH(v);
+    NEXT(4);
+}
+op_push_local_addr:
+    NEED(-1, 1);
+    PUSH(SLOT_ADDRESS(sp + 1 + S8(1)));
+    NEXT(1);
+op_push_local_addr_w:
+    NEED(-1, 1);
+    PUSH(SLOT_ADDRESS(TInt64(sp) + 1 + S32(1)));
+    NEXT(4);
+op_adjust_stack : {
+    const TInt32 n = S8(1);
+    if (TInt64(sp) + n > kTopSlot || TInt64(sp) + n < -1) goto stackFault;
+    for (TInt32 i = 1; i <= n; ++i) stack[sp + i] = 0;
+    sp += n;
+    NEXT(1);
+}
+op_adjust_stack_w : {
+    const TInt32 n = S32(1);
+    if (TInt64(sp) + n > kTopSlot || TInt64(sp) + n < -1) goto stackFault;
+    for (TInt32 i = 1; i <= n; ++i) stack[sp + i] = 0;
+    sp += n;
+    NEXT(4);
+}
+op_dup:
+    NEED(0, 1);
+    stack[sp + 1] = stack[sp];
+    ++sp;
+    NEXT(0);
+op_push_int:
+    NEED(-1, 1);
+    PUSH(static_cast<TUint32>(S32(1)));
+    NEXT(4);
+op_push_long:
+    NEED(-1, 2);
+    stack[sp + 1] = static_cast<TUint32>(S32(1));
+    stack[sp + 2] = static_cast<TUint32>(S32(5));
+    sp += 2;
+    NEXT(8);
+op_push_true:
+op_push_minus_one:
+    NEED(-1, 1);
+    PUSH(0xFFFFFFFFu);
+    NEXT(0);
+op_push_false:
+    NEED(-1, 1);
+    PUSH(0);
+    NEXT(0);
+op_push_string : {
+    NEED(-1, 1);
+    SAVE(4);
+    const OString& constant = vm.stringConstants[S32(1)]; // outside the table: code 6
+    const Address value = vm.newStringValue(OString(mem, constant.units(), constant.length()));
+    PUSH(value);
+    NEXT(4);
+}
+op_int_to_string : {
+    NEED(0, 0);
+    SAVE(0);
+    const std::string text = std::to_string(static_cast<TInt32>(stack[sp]));
+    stack[sp] = vm.newStringValue(OString(mem, text));
+    NEXT(0);
+}
+
+    // ---- addresses and loads ----------------------------------------------------------------
+op_field_addr:
+    NEED(0, 0);
+    NOT_NULL(stack[sp], 1);
+    stack[sp] += 4u * static_cast<TUint32>(S8(1));
+    NEXT(1);
+op_field_addr_w:
+    NEED(0, 0);
+    NOT_NULL(stack[sp], 4);
+    stack[sp] += 4u * static_cast<TUint32>(S32(1));
+    NEXT(4);
+op_deref:
+    NEED(0, 0);
+    NOT_NULL(stack[sp], 0);
+    stack[sp] = mem.word(stack[sp]);
+    NEXT(0);
+op_deref2 : {
+    NEED(0, 0);
+    TUint32 v = stack[sp];
+    NOT_NULL(v, 0);
+    v = mem.word(v);
+    NOT_NULL(v, 0);
+    stack[sp] = mem.word(v);
+    NEXT(0);
+}
+op_deref3 : {
+    NEED(0, 0);
+    TUint32 v = stack[sp];
+    NOT_NULL(v, 0);
+    v = mem.word(v);
+    NOT_NULL(v, 0);
+    v = mem.word(v);
+    NOT_NULL(v, 0);
+    stack[sp] = mem.word(v);
+    NEXT(0);
+}
+op_push_deref_local : {
+    NEED(-1, 1);
+    const TUint32 a = LOCAL(S8(1));
+    NOT_NULL(a, 1);
+    PUSH(mem.word(a));
+    NEXT(1);
+}
+op_push_deref2_local : {
+    NEED(-1, 1);
+    TUint32 a = LOCAL(S8(1));
+    NOT_NULL(a, 1);
+    a = mem.word(a);
+    NOT_NULL(a, 1);
+    PUSH(mem.word(a));
+    NEXT(1);
+}
+op_push_deref3_local : {
+    NEED(-1, 1);
+    TUint32 a = LOCAL(S8(1));
+    NOT_NULL(a, 1);
+    a = mem.word(a);
+    NOT_NULL(a, 1);
+    a = mem.word(a);
+    NOT_NULL(a, 1);
+    PUSH(mem.word(a));
+    NEXT(1);
+}
+op_push_field_addr_local : {
+    NEED(-1, 1);
+    TUint32 a = LOCAL(S8(1));
+    NOT_NULL(a, 2);
+    a = mem.word(a);
+    NOT_NULL(a, 2);
+    PUSH(a + 4u * static_cast<TUint32>(S8(2)));
+    NEXT(2);
+}
+op_push_field_addr2_local : {
+    NEED(-1, 1);
+    TUint32 a = LOCAL(S8(1));
+    NOT_NULL(a, 2);
+    a = mem.word(a);
+    NOT_NULL(a, 2);
+    a = mem.word(a);
+    NOT_NULL(a, 2);
+    PUSH(a + 4u * static_cast<TUint32>(S8(2)));
+    NEXT(2);
+}
+op_push_field_addr3_local : {
+    NEED(-1, 1);
+    TUint32 a = LOCAL(S8(1));
+    NOT_NULL(a, 2);
+    a = mem.word(a);
+    NOT_NULL(a, 2);
+    a = mem.word(a);
+    NOT_NULL(a, 2);
+    a = mem.word(a);
+    NOT_NULL(a, 2);
+    PUSH(a + 4u * static_cast<TUint32>(S8(2)));
+    NEXT(2);
+}
+
+    // ---- stores and in-place operations on 32-bit cells ---------------------------------------
+op_store_type:
+    NEED(0, 0);
+    NOT_NULL(stack[sp], 4);
+    mem.setWord(stack[sp], static_cast<TUint32>(S32(1)));
+    --sp;
+    NEXT(4);
+op_store:
+op_store_alt:
+    NEED(1, 0);
+    NOT_NULL(stack[sp - 1], 0);
+    mem.setWord(stack[sp - 1], stack[sp]);
+    sp -= 2;
+    NEXT(0);
+op_store_zero:
+    NEED(0, 0);
+    NOT_NULL(stack[sp], 0);
+    mem.setWord(stack[sp], 0);
+    --sp;
+    NEXT(0);
+op_inc_cell:
+    NEED(0, 0);
+    NOT_NULL(stack[sp], 0);
+    mem.setWord(stack[sp], mem.word(stack[sp]) + 1);
+    --sp;
+    NEXT(0);
+op_dec_cell:
+    NEED(0, 0);
+    NOT_NULL(stack[sp], 0);
+    mem.setWord(stack[sp], mem.word(stack[sp]) - 1);
+    --sp;
+    NEXT(0);
+
+    // The cell's address is next, the value top; both are popped.
+#define CELL_OP(label, expression)                                                                 \
+    label : {                                                                                      \
+        NEED(1, 0);                                                                                \
+        const Address cell = stack[sp - 1];                                                        \
+        NOT_NULL(cell, 0);                                                                         \
+        const TUint32 a = mem.word(cell);                                                          \
+        const TUint32 b = stack[sp];                                                               \
+        mem.setWord(cell, (expression));                                                           \
+        sp -= 2;                                                                                   \
+        NEXT(0);                                                                                   \
+    }
+    CELL_OP(op_add_cell, a + b)
+    CELL_OP(op_sub_cell, a - b)
+    CELL_OP(op_mul_cell, a * b)
+    CELL_OP(op_and_cell, a & b)
+    CELL_OP(op_or_cell, a | b)
+    CELL_OP(op_xor_cell, a ^ b)
+    CELL_OP(op_shl_cell, shiftLeft(a, static_cast<TInt32>(b)))
+    CELL_OP(op_shr_cell, shiftRight(a, static_cast<TInt32>(b)))
+#undef CELL_OP
+
+#define CELL_DIVISION(label, function)                                                             \
+    label : {                                                                                      \
+        NEED(1, 0);                                                                                \
+        const Address cell = stack[sp - 1];                                                        \
+        NOT_NULL(cell, 0);                                                                         \
+        const TInt32 b = static_cast<TInt32>(stack[sp]);                                           \
+        if (b == 0) {                                                                              \
+            SAVE(0);                                                                               \
+            raise(KErrDivisionByZero);                                                             \
+        }                                                                                          \
+        mem.setWord(cell, static_cast<TUint32>(function(mem.int32(cell), b)));                     \
+        sp -= 2;                                                                                   \
+        NEXT(0);                                                                                   \
+    }
+    CELL_DIVISION(op_div_cell, divide)
+    CELL_DIVISION(op_rem_cell, remainder)
+#undef CELL_DIVISION
+
+    // ---- byte and char cells ------------------------------------------------------------------
+op_byte_store:
+    NEED(1, 0);
+    NOT_NULL(stack[sp - 1], 0);
+    mem.setByte(stack[sp - 1], static_cast<TUint8>(stack[sp]));
+    sp -= 2;
+    NEXT(0);
+op_byte_store_zero:
+    NEED(0, 0);
+    NOT_NULL(stack[sp], 0);
+    mem.setByte(stack[sp], 0);
+    --sp;
+    NEXT(0);
+op_byte_inc_cell:
+    NEED(0, 0);
+    NOT_NULL(stack[sp], 0);
+    mem.setByte(stack[sp], static_cast<TUint8>(mem.byte(stack[sp]) + 1));
+    --sp;
+    NEXT(0);
+op_byte_dec_cell:
+    NEED(0, 0);
+    NOT_NULL(stack[sp], 0);
+    mem.setByte(stack[sp], static_cast<TUint8>(mem.byte(stack[sp]) - 1));
+    --sp;
+    NEXT(0);
+
+#define BYTE_CELL_OP(label, expression)                                                            \
+    label : {                                                                                      \
+        NEED(1, 0);                                                                                \
+        const Address cell = stack[sp - 1];                                                        \
+        NOT_NULL(cell, 0);                                                                         \
+        const TInt32 a = lowByte(mem.byte(cell));                                                  \
+        const TInt32 b = lowByte(stack[sp]);                                                       \
+        mem.setByte(cell, static_cast<TUint8>(expression));                                        \
+        sp -= 2;                                                                                   \
+        NEXT(0);                                                                                   \
+    }
+    BYTE_CELL_OP(op_byte_add_cell, a + b)
+    BYTE_CELL_OP(op_byte_sub_cell, a - b)
+    BYTE_CELL_OP(op_byte_mul_cell, a * b)
+    BYTE_CELL_OP(op_byte_and_cell, a & b)
+    BYTE_CELL_OP(op_byte_or_cell, a | b)
+    BYTE_CELL_OP(op_byte_xor_cell, a ^ b)
+    BYTE_CELL_OP(op_byte_shl_cell, byteShiftLeft(a, b))
+    BYTE_CELL_OP(op_byte_shr_cell, byteShiftRight(a, b))
+#undef BYTE_CELL_OP
+
+    // A divisor whose slot is 0, or whose low byte is 0, is a division by zero.
+#define BYTE_CELL_DIVISION(label, operation)                                                       \
+    label : {                                                                                      \
+        NEED(1, 0);                                                                                \
+        const Address cell = stack[sp - 1];                                                        \
+        NOT_NULL(cell, 0);                                                                         \
+        const TInt32 b = lowByte(stack[sp]);                                                       \
+        if (b == 0) {                                                                              \
+            SAVE(0);                                                                               \
+            raise(KErrDivisionByZero, "Division by zero.");                                        \
+        }                                                                                          \
+        mem.setByte(cell, static_cast<TUint8>(lowByte(mem.byte(cell)) operation b));               \
+        sp -= 2;                                                                                   \
+        NEXT(0);                                                                                   \
+    }
+    BYTE_CELL_DIVISION(op_byte_div_cell, /)
+    BYTE_CELL_DIVISION(op_byte_rem_cell, %)
+#undef BYTE_CELL_DIVISION
+
+op_char_store:
+    NEED(1, 0);
+    NOT_NULL(stack[sp - 1], 0);
+    mem.setUnit(stack[sp - 1], static_cast<TUint16>(stack[sp]));
+    sp -= 2;
+    NEXT(0);
+op_char_store_zero:
+    NEED(0, 0);
+    NOT_NULL(stack[sp], 0);
+    mem.setUnit(stack[sp], 0);
+    --sp;
+    NEXT(0);
+
+    // ---- arithmetic, comparisons and booleans on the two top slots ----------------------------
+#define BINARY_OP(label, expression)                                                               \
+    label : {                                                                                      \
+        NEED(1, 0);                                                                                \
+        const TUint32 a = stack[sp - 1];                                                           \
+        const TUint32 b = stack[sp];                                                               \
+        stack[sp - 1] = (expression);                                                              \
+        --sp;                                                                                      \
+        NEXT(0);                                                                                   \
+    }
+    BINARY_OP(op_add, a + b)
+    BINARY_OP(op_sub, a - b)
+    BINARY_OP(op_mul, a * b)
+    BINARY_OP(op_band, a & b)
+    BINARY_OP(op_bor, a | b)
+    BINARY_OP(op_bxor, a ^ b)
+    BINARY_OP(op_shl, shiftLeft(a, static_cast<TInt32>(b)))
+    BINARY_OP(op_shr, shiftRight(a, static_cast<TInt32>(b)))
+    BINARY_OP(op_eq, truth(a == b))
+    BINARY_OP(op_ne, truth(a != b))
+    BINARY_OP(op_lt, truth(static_cast<TInt32>(a) < static_cast<TInt32>(b)))
+    BINARY_OP(op_le, truth(static_cast<TInt32>(a) <= static_cast<TInt32>(b)))
+    BINARY_OP(op_gt, truth(static_cast<TInt32>(a) > static_cast<TInt32>(b)))
+    BINARY_OP(op_ge, truth(static_cast<TInt32>(a) >= static_cast<TInt32>(b)))
+    BINARY_OP(op_byte_eq, truth(lowByte(a) == lowByte(b)))
+    BINARY_OP(op_byte_ne, truth(lowByte(a) != lowByte(b)))
+    BINARY_OP(op_byte_lt, truth(lowByte(a) < lowByte(b)))
+    BINARY_OP(op_byte_le, truth(lowByte(a) <= lowByte(b)))
+    BINARY_OP(op_byte_gt, truth(lowByte(a) > lowByte(b)))
+    BINARY_OP(op_byte_ge, truth(lowByte(a) >= lowByte(b)))
+    BINARY_OP(op_char_eq, truth(lowChar(a) == lowChar(b)))
+    BINARY_OP(op_char_ne, truth(lowChar(a) != lowChar(b)))
+    BINARY_OP(op_char_lt, truth(lowChar(a) < lowChar(b)))
+    BINARY_OP(op_char_le, truth(lowChar(a) <= lowChar(b)))
+    BINARY_OP(op_char_gt, truth(lowChar(a) > lowChar(b)))
+    BINARY_OP(op_char_ge, truth(lowChar(a) >= lowChar(b)))
+    BINARY_OP(op_bool_and, truth(a != 0 && b != 0))
+    BINARY_OP(op_bool_or, truth(a != 0 || b != 0))
+    BINARY_OP(op_bool_xor, truth((a != 0) != (b != 0)))
+    BINARY_OP(op_bool_eq, (a != 0) == (b != 0) ? 1u : 0u)
+    BINARY_OP(op_bool_ne, (a != 0) != (b != 0) ? 1u : 0u)
+    BINARY_OP(op_byte_shl, (b & 0xFF) >= 32 ? 0u : static_cast<TUint32>(lowByte(a)) << (b & 0xFF))
+    BINARY_OP(op_byte_shr, static_cast<TUint32>(lowByte(a) >> std::min<TUint32>(b & 0xFF, 31)))
+#undef BINARY_OP
+
+#define DIVISION_OP(label, function)                                                               \
+    label : {                                                                                      \
+        NEED(1, 0);                                                                                \
+        const TInt32 b = static_cast<TInt32>(stack[sp]);                                           \
+        if (b == 0) {                                                                              \
+            SAVE(0);                                                                               \
+            raise(KErrDivisionByZero);                                                             \
+        }                                                                                          \
+        stack[sp - 1] = static_cast<TUint32>(function(static_cast<TInt32>(stack[sp - 1]), b));     \
+        --sp;                                                                                      \
+        NEXT(0);                                                                                   \
+    }
+    DIVISION_OP(op_div, divide)
+    DIVISION_OP(op_rem, remainder)
+#undef DIVISION_OP
+
+    // Signed low bytes; the quotient is stored whole. A divisor whose slot is 0, or whose low
+    // byte is 0, is a division by zero.
+#define BYTE_DIVISION_OP(label, operation)                                                         \
+    label : {                                                                                      \
+        NEED(1, 0);                                                                                \
+        const TInt32 b = lowByte(stack[sp]);                                                       \
+        if (b == 0) {                                                                              \
+            SAVE(0);                                                                               \
+            raise(KErrDivisionByZero, "Division by zero.");                                        \
+        }                                                                                          \
+        stack[sp - 1] = static_cast<TUint32>(lowByte(stack[sp - 1]) operation b);                  \
+        --sp;                                                                                      \
+        NEXT(0);                                                                                   \
+    }
+    BYTE_DIVISION_OP(op_byte_div, /)
+    BYTE_DIVISION_OP(op_byte_rem, %)
+#undef BYTE_DIVISION_OP
+
+op_neg:
+    NEED(0, 0);
+    stack[sp] = 0u - stack[sp];
+    NEXT(0);
+op_lnot:
+    NEED(0, 0);
+    stack[sp] = truth(stack[sp] == 0);
+    NEXT(0);
+op_zero_extend_byte:
+    NEED(0, 0);
+    stack[sp] &= 0xFFu;
+    NEXT(0);
+op_sign_extend_bytes : {
+    const TInt32 n = S8(1);
+    if (n > 0) {
+        NEED(n - 1, 0);
+        for (TInt32 i = 0; i < n; ++i) stack[sp - i] = static_cast<TUint32>(lowByte(stack[sp - i]));
+    }
+    NEXT(1);
+}
+
+    // ---- control --------------------------------------------------------------------------------
+op_jump_if_false:
+    NEED(0, 0);
+    if (stack[sp--] != 0) NEXT(2);
+    TRANSFER(TInt64(pc) + 2 + S16(1));
+op_jump_if_false_w:
+    NEED(0, 0);
+    if (stack[sp--] != 0) NEXT(4);
+    TRANSFER(TInt64(pc) + 4 + S32(1));
+op_jump:
+    TRANSFER(TInt64(pc) + 2 + S16(1));
+op_jump_w:
+    TRANSFER(TInt64(pc) + 4 + S32(1));
+op_call : {
+    NEED(-1, 1);
+    const TInt32 methodIndex = S32(5);
+    SAVE(8);
+    if (methodIndex >= vm.methodGCInfos.size()) raise(KErrInvalidArgument);
+    enterCall(methodIndex, sp + 1);
+    PUSH(static_cast<TUint32>(pc + 9));
+    TRANSFER(S32(1));
+}
+op_call_virtual : {
+    NEED(0, 0);
+    const TInt32 type = static_cast<TInt32>(stack[sp]);
+    SAVE(4);
+    const VirtualMachine::ExportedMethod& method = vm.exportedMethods[S32(1)]; // else code 6
+    const VirtualMachine::ExportedMethod::MethodEntry* entry = method.entries.begin();
+    const VirtualMachine::ExportedMethod::MethodEntry* const end = method.entries.end();
+    while (entry != end && entry->typeId != type) ++entry;
+    if (entry == end) vm.fatalError("Invalid type in virtual method call", vm.pc);
+    const TInt32 methodIndex = entry->methodIndex;
+    if (methodIndex < 0 || methodIndex >= vm.methodGCInfos.size()) raise(KErrInvalidArgument);
+    const TInt32 target = entry->codeOffset;
+    enterCall(methodIndex, sp);
+    stack[sp] = static_cast<TUint32>(pc + 5);
+    TRANSFER(target);
+}
+op_ret : {
+    const TInt32 a = S32(1);
+    const TInt32 b = S32(5);
+    if (vm.methodStack.isEmpty()) {
+        SAVE(8);
+        raise(KErrInvalidArgument);
+    }
+    const TInt64 newSp = TInt64(sp) - b;
+    if (newSp < -1 || newSp > kTopSlot) goto stackFault;
+    const TUint32 returnSlot = static_cast<TUint32>(sp) - static_cast<TUint32>(a);
+    const TInt32 returnPc = static_cast<TInt32>(
+        returnSlot <= TUint32(kTopSlot) ? stack[returnSlot] : mem.word(SLOT_ADDRESS(returnSlot)));
+    vm.methodStack.removeLast();
+    if (!vm.frameStack.isEmpty()) vm.frameStack.removeLast();
+    sp = static_cast<TInt32>(newSp);
+    TRANSFER(returnPc);
+}
+
+    // ---- objects ------------------------------------------------------------------------------
+op_new_object : {
+    NEED(-1, 1);
+    const TUint32 gcCode = U8(1);
+    const TInt32 slots = S32(2);
+    SAVE(5);
+    if (!isAllocationCode(gcCode)) vm.fatalError("Invalid mem alloc gc code", vm.pc);
+    CHARGE(slots / 64);
+    PUSH(allocate(4 * TInt64(slots), static_cast<GcCode>(gcCode)));
+    NEXT(5);
+}
+op_new_store:
+op_new_store_keep : {
+    NEED(0, 0);
+    const TUint32 gcCode = U8(1);
+    const TInt32 slots = S32(2);
+    const TInt32 level = S8(6);
+    const Address target = stack[sp];
+    SAVE(6);
+    if (!isAllocationCode(gcCode)) vm.fatalError("Invalid mem alloc gc code", vm.pc);
+    NOT_NULL(target, 6);
+    CHARGE(slots / 64);
+    const Address object = allocate(4 * TInt64(slots), static_cast<GcCode>(gcCode));
+    mem.setWord(target, static_cast<TUint32>(vm.convertToLevel(level, static_cast<TInt32>(object),
+                                                               GC_CODE_REFERENCE_BOX)));
+    if (code[pc] == static_cast<TUint8>(Opcode::new_store)) --sp;
+    NEXT(6);
+}
+op_wrap:
+op_box : {
+    NEED(0, 0);
+    SAVE(0);
+    const Address object = allocate(
+        4, code[pc] == static_cast<TUint8>(Opcode::box) ? GC_CODE_REFERENCE_BOX : GC_CODE_PLAIN);
+    mem.setWord(object, stack[sp]);
+    stack[sp] = object;
+    NEXT(0);
+}
+// Moves the n top values into a new object, the deepest into word 0; n <= 0 pushes an
+// empty object.
+#define NEW_ARRAY(label, count, operandBytes)                                                      \
+    label : {                                                                                      \
+        const TInt32 n = std::max((count), 0);                                                     \
+        if (n == 0) {                                                                              \
+            NEED(-1, 1);                                                                           \
+        } else if (TInt64(sp) - n + 1 < 0) {                                                       \
+            goto stackFault;                                                                       \
+        }                                                                                          \
+        SAVE(operandBytes);                                                                        \
+        const Address object = allocate(4 * TInt64(n), GC_CODE_PLAIN);                             \
+        const TInt32 first = sp - n + 1;                                                           \
+        for (TInt32 i = 0; i < n; ++i) mem.setWord(object + 4u * i, stack[first + i]);             \
+        sp = first;                                                                                \
+        stack[sp] = object;                                                                        \
+        NEXT(operandBytes);                                                                        \
+    }
+    NEW_ARRAY(op_new_array, S8(1), 1)
+    NEW_ARRAY(op_new_array_w, S32(1), 4)
+#undef NEW_ARRAY
+
+    // Writes 0 to the n words of the object top; pops it.
+#define CLEAR_WORDS(label, count, operandBytes)                                                    \
+    label : {                                                                                      \
+        NEED(0, 0);                                                                                \
+        const TInt32 n = (count);                                                                  \
+        const Address object = stack[sp];                                                          \
+        if (n > 0) {                                                                               \
+            NOT_NULL(object, operandBytes);                                                        \
+            SAVE(operandBytes);                                                                    \
+            CHARGE(n / 64);                                                                        \
+            checkWords(object, n);                                                                 \
+            for (TInt32 i = 0; i < n; ++i) mem.setWord(object + 4u * i, 0);                        \
+        }                                                                                          \
+        --sp;                                                                                      \
+        NEXT(operandBytes);                                                                        \
+    }
+    CLEAR_WORDS(op_clear_words, S8(1), 1)
+    CLEAR_WORDS(op_clear_words_w, S32(1), 4)
+#undef CLEAR_WORDS
+
+    // Copies n words from the object top to the object next, word i to word i; pops top.
+#define COPY_WORDS(label, count, operandBytes)                                                     \
+    label : {                                                                                      \
+        NEED(1, 0);                                                                                \
+        const TInt32 n = (count);                                                                  \
+        const Address from = stack[sp];                                                            \
+        const Address to = stack[sp - 1];                                                          \
+        if (n > 0) {                                                                               \
+            NOT_NULL(from, operandBytes);                                                          \
+            NOT_NULL(to, operandBytes);                                                            \
+            SAVE(operandBytes);                                                                    \
+            CHARGE(n / 64);                                                                        \
+            checkWords(from, n);                                                                   \
+            checkWords(to, n);                                                                     \
+            for (TInt32 i = 0; i < n; ++i) mem.setWord(to + 4u * i, mem.word(from + 4u * i));      \
+        }                                                                                          \
+        --sp;                                                                                      \
+        NEXT(operandBytes);                                                                        \
+    }
+    COPY_WORDS(op_copy_words, S8(1), 1)
+    COPY_WORDS(op_copy_words_w, S32(1), 4)
+#undef COPY_WORDS
+
+    // Replaces the reference top by the n words of its object, word 0 deepest.
+#define UNPACK(label, count, operandBytes)                                                         \
+    label : {                                                                                      \
+        NEED(0, 0);                                                                                \
+        const TInt32 n = std::max((count), 0);                                                     \
+        const Address object = stack[sp];                                                          \
+        if (n > 0) {                                                                               \
+            if (TInt64(sp) + n - 1 > kTopSlot) goto stackFault;                                    \
+            NOT_NULL(object, operandBytes);                                                        \
+            for (TInt32 i = 0; i < n; ++i) stack[sp + i] = mem.word(object + 4u * i);              \
+        }                                                                                          \
+        sp += n - 1;                                                                               \
+        NEXT(operandBytes);                                                                        \
+    }
+    UNPACK(op_unpack, S8(1), 1)
+    UNPACK(op_unpack_w, S32(1), 4)
+#undef UNPACK
+
+    // The object is the slot n below top: the n top values go into its words 0 .. n-1, the
+    // deepest first; values and object are popped.
+#define PACK_INTO(label, count, operandBytes)                                                      \
+    label : {                                                                                      \
+        const TInt32 n = std::max((count), 0);                                                     \
+        if (TInt64(sp) - n < 0) goto stackFault;                                                   \
+        const TInt32 first = sp - n + 1;                                                           \
+        const Address object = stack[sp - n];                                                      \
+        if (n > 0) {                                                                               \
+            NOT_NULL(object, operandBytes);                                                        \
+            for (TInt32 i = 0; i < n; ++i) mem.setWord(object + 4u * i, stack[first + i]);         \
+        }                                                                                          \
+        sp -= n + 1;                                                                               \
+        NEXT(operandBytes);                                                                        \
+    }
+    PACK_INTO(op_pack_into, S8(1), 1)
+    PACK_INTO(op_pack_into_w, S32(1), 4)
+#undef PACK_INTO
+
+op_new_vector : {
+    NEED(0, 0);
+    const TInt32 elementSize = S8(1);
+    const Address holder = stack[sp];
+    SAVE(1);
+    if (!isVectorElementSize(elementSize)) vm.fatalError("Invalid vector element size", vm.pc);
+    NOT_NULL(holder, 1);
+    const Address vector = OVector::create(heap, elementSize, 0).object();
+    mem.setWord(holder + 4, static_cast<TUint32>(elementSize));
+    mem.setWord(holder, vector);
+    --sp;
+    NEXT(1);
+}
+op_release:
+    NEED(0, 0);
+    SAVE(0);
+    release(stack[sp]);
+    --sp;
+    NEXT(0);
+op_release_box : {
+    NEED(0, 0);
+    const Address box = stack[sp];
+    NOT_NULL(box, 0);
+    SAVE(0);
+    release(mem.word(box));
+    release(box);
+    --sp;
+    NEXT(0);
+}
+
+    // ---- calls into libraries -------------------------------------------------------------------
+op_native:
+    SAVE(2);
+    try {
+        callNative(vm, S8(1), S8(2));
+    } catch (...) {
+        vm.sp = sp; // a native that raises may have taken its arguments already
+        throw;
+    }
+    if (vm.sp < -1 || vm.sp > kTopSlot) goto stackFault;
+    sp = vm.sp;
+    NEXT(2);
+op_extension : {
+    SAVE(2);
+    FrameworkServices* services = vm.services();
+    if (!services) raise(KErrUnsupportedFeature);
+    const TInt32 after = services->callDll(S8(1), S8(2), sp, stackBase);
+    if (after < -1 || after > kTopSlot) goto stackFault;
+    sp = after;
+    NEXT(2);
+}
+
+    // ---- exceptions -----------------------------------------------------------------------------
+op_push_handler : {
+    const TInt32 count = vm.handlerCount;
+    if (count >= kMaxHandlers) {
+        SAVE(8);
+        vm.fatalError("Handler stack overflow", vm.pc);
+    }
+    // Records at index 0 or below are never looked at.
+    if (count + 1 > 0)
+        vm.handlers[count + 1] = {S32(1), sp, clampToInt32(TInt64(pc) + 8 + S32(5)),
+                                  vm.methodStack.size(), vm.frameStack.size()};
+    vm.handlerCount = count + 1;
+    NEXT(8);
+}
+op_adjust_handlers : {
+    const TInt64 count = TInt64(vm.handlerCount) + S8(1);
+    if (count > kMaxHandlers || count < kMinHandlerCount) {
+        SAVE(1);
+        vm.fatalError("Handler stack overflow", vm.pc);
+    }
+    vm.handlerCount = static_cast<TInt32>(count);
+    NEXT(1);
+}
+op_throw_object : {
+    NEED(0, 0);
+    const Address object = stack[sp];
+    if (object == 0) NEXT(0);
+    SAVE(0);
+    throwObject(object);
+    sp = vm.sp;
+    TRANSFER(vm.pc);
+}
+
+// ---- fused sequences ------------------------------------------------------------------------
+// Each does what its instructions do one after the other, including the slots they leave
+// above the top. When the stack could not take its pushes it runs the first instruction
+// alone, which reports the fault where the sequence would.
+
+// push_local n; push_int k; compare; jump_if_false
+#define LOCAL_CONST_BRANCH(name, relation)                                                         \
+    fused_##name : {                                                                               \
+        if (sp < -1 || sp > kTopSlot - 2) goto op_push_local;                                      \
+        const TInt32 a = static_cast<TInt32>(LOCAL(S8(1)));                                        \
+        const TInt32 b = S32(3);                                                                   \
+        const bool holds = a relation b;                                                           \
+        stack[sp + 1] = truth(holds);                                                              \
+        stack[sp + 2] = static_cast<TUint32>(b);                                                   \
+        if (holds) NEXT(10);                                                                       \
+        TRANSFER(TInt64(pc) + 10 + S16(9));                                                        \
+    }
+    LOCAL_CONST_BRANCH(local_const_eq_branch, ==)
+    LOCAL_CONST_BRANCH(local_const_ne_branch, !=)
+    LOCAL_CONST_BRANCH(local_const_lt_branch, <)
+    LOCAL_CONST_BRANCH(local_const_le_branch, <=)
+    LOCAL_CONST_BRANCH(local_const_gt_branch, >)
+    LOCAL_CONST_BRANCH(local_const_ge_branch, >=)
+#undef LOCAL_CONST_BRANCH
+
+    // push_local n; push_local m; compare; jump_if_false
+#define LOCAL_LOCAL_BRANCH(name, relation)                                                         \
+    fused_##name : {                                                                               \
+        if (sp < -1 || sp > kTopSlot - 2) goto op_push_local;                                      \
+        const TUint32 a = LOCAL(S8(1));                                                            \
+        stack[sp + 1] = a;                                                                         \
+        const TUint32 b = stack[sp + 2 + S8(3)];                                                   \
+        stack[sp + 2] = b;                                                                         \
+        const bool holds = static_cast<TInt32>(a) relation static_cast<TInt32>(b);                 \
+        stack[sp + 1] = truth(holds);                                                              \
+        if (holds) NEXT(7);                                                                        \
+        TRANSFER(TInt64(pc) + 7 + S16(6));                                                         \
+    }
+    LOCAL_LOCAL_BRANCH(local_local_eq_branch, ==)
+    LOCAL_LOCAL_BRANCH(local_local_ne_branch, !=)
+    LOCAL_LOCAL_BRANCH(local_local_lt_branch, <)
+    LOCAL_LOCAL_BRANCH(local_local_le_branch, <=)
+    LOCAL_LOCAL_BRANCH(local_local_gt_branch, >)
+    LOCAL_LOCAL_BRANCH(local_local_ge_branch, >=)
+#undef LOCAL_LOCAL_BRANCH
+
+    // push_local n; push_int k; add or sub
+#define LOCAL_CONST_ARITHMETIC(name, operation)                                                    \
+    fused_##name : {                                                                               \
+        if (sp < -1 || sp > kTopSlot - 2) goto op_push_local;                                      \
+        const TUint32 a = LOCAL(S8(1));                                                            \
+        const TUint32 b = static_cast<TUint32>(S32(3));                                            \
+        stack[sp + 2] = b;                                                                         \
+        stack[++sp] = a operation b;                                                               \
+        NEXT(7);                                                                                   \
+    }
+    LOCAL_CONST_ARITHMETIC(local_const_add, +)
+    LOCAL_CONST_ARITHMETIC(local_const_sub, -)
+#undef LOCAL_CONST_ARITHMETIC
+
+    // The cell is a stack slot; its address is never null, the stack lies well above 0.
+    // push_local_addr n; push_local m; add_cell
+#define ADD_LOCAL_TO_LOCAL()                                                                       \
+    const TInt32 cell = sp + 1 + S8(1);                                                            \
+    if (sp < -1 || sp > kTopSlot - 2 || cell < 0 || cell > kTopSlot) goto op_push_local_addr;      \
+    stack[sp + 1] = SLOT_ADDRESS(cell);                                                            \
+    const TUint32 value = stack[sp + 2 + S8(3)];                                                   \
+    stack[sp + 2] = value;                                                                         \
+    stack[cell] += value
+fused_add_local_to_local : {
+    ADD_LOCAL_TO_LOCAL();
+    NEXT(4);
+}
+// ... followed by a counter branch. The common case, x += i; i += 1 on two locals below the
+// top, loads i once; the others run the two parts one after the other.
+#define ACCUMULATE_BRANCH(relation, op)                                                            \
+    fused_accumulate_increment_##relation##_branch : {                                             \
+        const TInt32 target = sp + 1 + S8(1);                                                      \
+        const TInt32 counterCell = sp + 1 + S8(6);                                                 \
+        if (sp > kTopSlot - 2 || static_cast<TUint32>(target) > static_cast<TUint32>(sp) ||        \
+            static_cast<TUint32>(counterCell) > static_cast<TUint32>(sp) ||                        \
+            sp + 2 + S8(3) != counterCell || target == counterCell) {                              \
+            ADD_LOCAL_TO_LOCAL();                                                                  \
+            pc += 5;                                                                               \
+            goto fused_increment_##relation##_branch;                                              \
+        }                                                                                          \
+        const TUint32 value = stack[counterCell];                                                  \
+        stack[target] += value;                                                                    \
+        const TUint32 counter = value + 1;                                                         \
+        stack[counterCell] = counter;                                                              \
+        const TInt32 limit = S32(11);                                                              \
+        const bool holds = static_cast<TInt32>(counter) op limit;                                  \
+        stack[sp + 1] = truth(holds);                                                              \
+        stack[sp + 2] = static_cast<TUint32>(limit);                                               \
+        if (holds) NEXT(18);                                                                       \
+        TRANSFER(TInt64(pc) + 18 + S16(17));                                                       \
+    }
+    ACCUMULATE_BRANCH(eq, ==)
+    ACCUMULATE_BRANCH(ne, !=)
+    ACCUMULATE_BRANCH(lt, <)
+    ACCUMULATE_BRANCH(le, <=)
+    ACCUMULATE_BRANCH(gt, >)
+    ACCUMULATE_BRANCH(ge, >=)
+#undef ACCUMULATE_BRANCH
+#undef ADD_LOCAL_TO_LOCAL
+fused_increment_local : { // push_local_addr n; inc_cell
+    const TInt32 cell = sp + 1 + S8(1);
+    if (sp < -1 || sp > kTopSlot - 1 || cell < 0 || cell > kTopSlot) goto op_push_local_addr;
+    stack[sp + 1] = SLOT_ADDRESS(cell);
+    stack[cell] += 1;
+    NEXT(2);
+}
+fused_decrement_local : { // push_local_addr n; dec_cell
+    const TInt32 cell = sp + 1 + S8(1);
+    if (sp < -1 || sp > kTopSlot - 1 || cell < 0 || cell > kTopSlot) goto op_push_local_addr;
+    stack[sp + 1] = SLOT_ADDRESS(cell);
+    stack[cell] -= 1;
+    NEXT(2);
+}
+// push_local_addr n; inc_cell or dec_cell; push_local n; push_int k; compare;
+// jump_if_false: the test at the bottom of a counting loop.
+#define COUNTER_BRANCH(name, step, relation)                                                       \
+    fused_##name : {                                                                               \
+        const TInt32 cell = sp + 1 + S8(1);                                                        \
+        if (sp < -1 || sp > kTopSlot - 2 || cell < 0 || cell > kTopSlot) goto op_push_local_addr;  \
+        stack[sp + 1] = SLOT_ADDRESS(cell);                                                        \
+        const TUint32 counter = stack[cell] + (step);                                              \
+        stack[cell] = counter;                                                                     \
+        const TInt32 limit = S32(6);                                                               \
+        const bool holds = static_cast<TInt32>(counter) relation limit;                            \
+        stack[sp + 1] = truth(holds);                                                              \
+        stack[sp + 2] = static_cast<TUint32>(limit);                                               \
+        if (holds) NEXT(13);                                                                       \
+        TRANSFER(TInt64(pc) + 13 + S16(12));                                                       \
+    }
+    COUNTER_BRANCH(increment_eq_branch, 1u, ==)
+    COUNTER_BRANCH(increment_ne_branch, 1u, !=)
+    COUNTER_BRANCH(increment_lt_branch, 1u, <)
+    COUNTER_BRANCH(increment_le_branch, 1u, <=)
+    COUNTER_BRANCH(increment_gt_branch, 1u, >)
+    COUNTER_BRANCH(increment_ge_branch, 1u, >=)
+    COUNTER_BRANCH(decrement_eq_branch, 0xFFFFFFFFu, ==)
+    COUNTER_BRANCH(decrement_ne_branch, 0xFFFFFFFFu, !=)
+    COUNTER_BRANCH(decrement_lt_branch, 0xFFFFFFFFu, <)
+    COUNTER_BRANCH(decrement_le_branch, 0xFFFFFFFFu, <=)
+    COUNTER_BRANCH(decrement_gt_branch, 0xFFFFFFFFu, >)
+    COUNTER_BRANCH(decrement_ge_branch, 0xFFFFFFFFu, >=)
+#undef COUNTER_BRANCH
+
+    // push_local_addr n; inc_cell or dec_cell; jump: the end of a counting loop's body.
+#define COUNTER_JUMP(name, step)                                                                   \
+    fused_##name : {                                                                               \
+        const TInt32 cell = sp + 1 + S8(1);                                                        \
+        if (sp < -1 || sp > kTopSlot - 1 || cell < 0 || cell > kTopSlot) goto op_push_local_addr;  \
+        stack[sp + 1] = SLOT_ADDRESS(cell);                                                        \
+        stack[cell] += (step);                                                                     \
+        TRANSFER(TInt64(pc) + 5 + S16(4));                                                         \
+    }
+    COUNTER_JUMP(increment_jump, 1u)
+    COUNTER_JUMP(decrement_jump, 0xFFFFFFFFu)
+#undef COUNTER_JUMP
+
+fused_two_locals : { // push_local n; push_local m
+    if (sp < -1 || sp > kTopSlot - 2) goto op_push_local;
+    stack[sp + 1] = LOCAL(S8(1));
+    stack[sp + 2] = stack[sp + 2 + S8(3)];
+    sp += 2;
+    NEXT(3);
+}
+
+    // ---- leaving the loop -----------------------------------------------------------------------
+op_invalid:
+    SAVE(0);
+    vm.fatalError(CAppsString("Internal error: invalid opcode ")
+                      .appendNumber(static_cast<TInt8>(pc < TInt64(codeSize) ? code[pc] : 0xFF)),
+                  pc);
+leaveCode:
+    if (outside < 0) {
+        SAVE(0);
+        vm.pc = -1;
+        return;
+    }
+    SAVE(0);
+    vm.fatalError("Internal error: jump outside the code", pc);
+stackFault:
+    SAVE(0);
+    vm.fatalError(sp > VirtualMachine::kStackSlots / 2 ? "Stack overflow" : "Stack underflow", pc);
+nullPointer:
+    raise(KErrNullPointer, "NULL pointer");
+budgetSpent:
+    SAVE(0);
+    vm.testStepBudget = -1;
+    vm.fatalError("Step budget spent", pc);
+
+#undef S8
+#undef U8
+#undef S16
+#undef S32
+#undef LOCAL
+#undef SLOT_ADDRESS
+#undef DISPATCH
+#undef NEXT
+#undef SAVE
+#undef NEED
+#undef NOT_NULL
+#undef TRANSFER
+#undef CHARGE
+#undef PUSH
+}

@@ -1,0 +1,630 @@
+#include "InterpreterHarness.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace {
+
+using Log = std::vector<std::string>;
+
+// What the prelude's internal throw and last resort log for an error that nothing catches.
+Log uncaught(const std::string& text, TInt32 code) {
+    return {text, std::to_string(code), "uncaught"};
+}
+
+struct ValueCase {
+    const char* body; // leaves one int on top
+    const char* expected;
+};
+
+void expectValues(std::initializer_list<ValueCase> cases) {
+    for (const ValueCase& c : cases) {
+        SCOPED_TRACE(c.body);
+        const Outcome outcome = runProgram(program(std::string(c.body) + "\nprint"));
+        EXPECT_EQ(outcome.ending, Outcome::Returned);
+        EXPECT_EQ(outcome.log, Log{c.expected});
+    }
+}
+
+struct ErrorCase {
+    const char* body;
+    const char* text;
+    TInt32 code;
+};
+
+void expectErrors(std::initializer_list<ErrorCase> cases) {
+    for (const ErrorCase& c : cases) {
+        SCOPED_TRACE(c.body);
+        const Outcome outcome = runProgram(program(c.body));
+        EXPECT_EQ(outcome.ending, Outcome::Exit);
+        EXPECT_EQ(outcome.log, uncaught(c.text, c.code));
+    }
+}
+
+void expectFatal(std::initializer_list<const char*> bodies, const std::string& methods = "") {
+    for (const char* body : bodies) {
+        SCOPED_TRACE(body);
+        EXPECT_EQ(runProgram(program(body, methods)).ending, Outcome::Fatal);
+    }
+}
+
+TEST(Interpreter, IntegerArithmetic) {
+    expectValues({
+        {"push_int 2147483647\n push_int 1\n add", "-2147483648"},
+        {"push_int -2147483648\n push_int 1\n sub", "2147483647"},
+        {"push_int 65537\n push_int 65537\n mul", "131073"},
+        {"push_int -7\n push_int 2\n div", "-3"},
+        {"push_int -7\n push_int 2\n rem", "-1"},
+        {"push_int 7\n push_int -2\n rem", "1"},
+        {"push_int -2147483648\n push_int -1\n div", "-2147483648"},
+        {"push_int -2147483648\n push_int -1\n rem", "0"},
+        {"push_int -2147483648\n neg", "-2147483648"},
+        {"push_int 12\n push_int 10\n band", "8"},
+        {"push_int 12\n push_int 10\n bor", "14"},
+        {"push_int 12\n push_int 10\n bxor", "6"},
+    });
+}
+
+TEST(Interpreter, ShiftRule) {
+    expectValues({
+        {"push_int 1\n push_int 31\n shl", "-2147483648"},
+        {"push_int 1\n push_int 32\n shl", "0"},
+        {"push_int -8\n push_int -1\n shl", "-4"},
+        {"push_int 5\n push_int -32\n shl", "0"},
+        {"push_int -8\n push_int 1\n shr", "-4"},
+        {"push_int -8\n push_int 40\n shr", "0"},
+        {"push_int 3\n push_int -2\n shr", "12"},
+        {"push_int -8\n push_int -2147483648\n shr", "0"},
+        {"push_int -8\n push_int 40\n byte_shr", "-1"},
+        {"push_int 8\n push_int 40\n byte_shr", "0"},
+        {"push_int 0x181\n push_int 1\n byte_shl", "-254"},
+        {"push_int 1\n push_int 0x103\n byte_shl", "8"},
+        {"push_int 1\n push_int 0x120\n byte_shl", "0"},
+    });
+}
+
+TEST(Interpreter, ByteAndCharArithmetic) {
+    expectValues({
+        {"push_int -128\n push_int -1\n byte_div", "128"},
+        {"push_int 0x17F\n push_int 2\n byte_div", "63"},
+        {"push_int -7\n push_int 2\n byte_rem", "-1"},
+        {"push_int -128\n push_int -1\n byte_rem", "0"},
+        {"push_int 0x7F\n push_int 0x80\n byte_lt", "0"},
+        {"push_int 0x180\n push_int 0x80\n byte_eq", "-1"},
+        {"push_int 0x101\n push_int 2\n byte_ge", "0"},
+        {"push_int 0x7FFF\n push_int 0x8000\n char_gt", "-1"},
+        {"push_int 0x10041\n push_int 0x41\n char_eq", "-1"},
+        {"push_int 0xFFFF\n push_int 0\n char_lt", "-1"},
+        {"push_int -1\n zero_extend_byte", "255"},
+        {"push_int 0x1FF\n push_int 0x80\n sign_extend_bytes 2\n add", "-129"},
+        {"push_int 0x1FF\n push_int 0x80\n sign_extend_bytes 1\n add", "383"},
+    });
+}
+
+TEST(Interpreter, ComparisonsAndBooleans) {
+    expectValues({
+        {"push_int -3\n push_int 2\n lt", "-1"},
+        {"push_int 2\n push_int 2\n le", "-1"},
+        {"push_int 2\n push_int -3\n gt", "-1"},
+        {"push_int 2\n push_int 3\n ge", "0"},
+        {"push_int 2\n push_int 3\n eq", "0"},
+        {"push_int 2\n push_int 3\n ne", "-1"},
+        {"push_int 5\n push_int -1\n bool_eq", "1"},
+        {"push_int 0\n push_int 3\n bool_eq", "0"},
+        {"push_int 0\n push_int 3\n bool_ne", "1"},
+        {"push_int 2\n push_int 4\n bool_and", "-1"},
+        {"push_int 2\n push_int 0\n bool_and", "0"},
+        {"push_int 0\n push_int 9\n bool_or", "-1"},
+        {"push_int 7\n push_int 9\n bool_xor", "0"},
+        {"push_int 1\n lnot", "0"},
+        {"push_int 0\n lnot", "-1"},
+    });
+}
+
+TEST(Interpreter, StackAndConstants) {
+    expectValues({
+        {"push_long 5, 7\n sub", "-2"},
+        {"push_true", "-1"},
+        {"push_minus_one", "-1"},
+        {"push_false", "0"},
+        {"push_int 9\n dup\n mul", "81"},
+        {"push_int 1\n push_int 2\n push_int 3\n push_int 4\n adjust_stack -3", "1"},
+        {"push_int 1\n adjust_stack 2\n add\n add", "1"},
+        {"push_int 4\n push_int 5\n push_local -2\n add\n add", "13"},
+        {"push_int 4\n push_int 5\n push_local_w -2\n add\n add", "13"},
+        {"push_int 4\n push_local_addr -1\n deref", "4"},
+        {"push_int 4\n push_local_addr_w -1\n deref", "4"},
+        {"push_int 0\n throw_object", "0"}, // a null throw continues
+    });
+}
+
+// A cell on the stack: the slot holding A is changed by OP with value B, then printed.
+TEST(Interpreter, CellOperations) {
+    expectValues({
+        {"push_int 10\n push_local_addr -1\n push_int 3\n add_cell", "13"},
+        {"push_int 10\n push_local_addr -1\n push_int 3\n sub_cell", "7"},
+        {"push_int -3\n push_local_addr -1\n push_int 5\n mul_cell", "-15"},
+        {"push_int -2147483648\n push_local_addr -1\n push_int -1\n div_cell", "-2147483648"},
+        {"push_int -2147483648\n push_local_addr -1\n push_int -1\n rem_cell", "0"},
+        {"push_int 12\n push_local_addr -1\n push_int 10\n and_cell", "8"},
+        {"push_int 12\n push_local_addr -1\n push_int 10\n or_cell", "14"},
+        {"push_int 12\n push_local_addr -1\n push_int 10\n xor_cell", "6"},
+        {"push_int 1\n push_local_addr -1\n push_int 32\n shl_cell", "0"},
+        {"push_int -8\n push_local_addr -1\n push_int 40\n shr_cell", "0"},
+        {"push_int -8\n push_local_addr -1\n push_int -1\n shr_cell", "-16"},
+        {"push_int 7\n push_local_addr -1\n inc_cell", "8"},
+        {"push_int 7\n push_local_addr -1\n dec_cell", "6"},
+        {"push_int 7\n push_local_addr -1\n push_int 42\n store", "42"},
+        {"push_int 7\n push_local_addr -1\n push_int 42\n store_alt", "42"},
+        {"push_int 7\n push_local_addr -1\n store_zero", "0"},
+        {"push_int 7\n push_local_addr -1\n store_type 77", "78"}, // + the type base
+    });
+}
+
+// Byte and char cells change only their low 8 or 16 bits.
+TEST(Interpreter, ByteAndCharCells) {
+    expectValues({
+        {"push_int 0x12345678\n push_local_addr -1\n push_int 0x1FF\n byte_store", "305420031"},
+        {"push_int 0x12345678\n push_local_addr -1\n byte_store_zero", "305419776"},
+        {"push_int 0x123456FF\n push_local_addr -1\n byte_inc_cell", "305419776"},
+        {"push_int 0x12345600\n push_local_addr -1\n byte_dec_cell", "305420031"},
+        {"push_int 0x178\n push_local_addr -1\n push_int 0x90\n byte_add_cell", "264"},
+        {"push_int 0x105\n push_local_addr -1\n push_int 7\n byte_sub_cell", "510"},
+        {"push_int 0x110\n push_local_addr -1\n push_int 0x11\n byte_mul_cell", "272"},
+        {"push_int 0x180\n push_local_addr -1\n push_int -1\n byte_div_cell", "384"},
+        {"push_int 0x1F9\n push_local_addr -1\n push_int 4\n byte_rem_cell", "509"},
+        {"push_int 0xF0\n push_local_addr -1\n push_int 0x3C\n byte_and_cell", "48"},
+        {"push_int 0xF0\n push_local_addr -1\n push_int 0x3C\n byte_or_cell", "252"},
+        {"push_int 0xF0\n push_local_addr -1\n push_int 0x3C\n byte_xor_cell", "204"},
+        {"push_int 0x103\n push_local_addr -1\n push_int 6\n byte_shl_cell", "448"},
+        {"push_int 0x103\n push_local_addr -1\n push_int 9\n byte_shl_cell", "256"},
+        {"push_int 0xF8\n push_local_addr -1\n push_int -1\n byte_shl_cell", "252"},
+        {"push_int 0xF8\n push_local_addr -1\n push_int 2\n byte_shr_cell", "254"},
+        {"push_int 0xF8\n push_local_addr -1\n push_int 20\n byte_shr_cell", "255"},
+        {"push_int 0x12345678\n push_local_addr -1\n push_int 0xABCDE\n char_store", "305446110"},
+        {"push_int 0x12345678\n push_local_addr -1\n char_store_zero", "305397760"},
+    });
+}
+
+TEST(Interpreter, ObjectsAndDereferences) {
+    expectValues({
+        {"new_object 2, 2\n dup\n field_addr 1\n push_int 99\n store\n field_addr 1\n deref", "99"},
+        {"new_object 2, 2\n dup\n field_addr_w 1\n push_int 99\n store\n push_deref_local -1", "0"},
+        {"push_int 5\n box\n box\n deref2", "5"},
+        {"push_int 5\n wrap\n box\n box\n deref3", "5"},
+        {"push_int 5\n box\n push_deref_local -1", "5"},
+        {"push_int 5\n box\n box\n push_deref2_local -1", "5"},
+        {"push_int 5\n box\n box\n box\n push_deref3_local -1", "5"},
+        // field 1 of an object held in a box, then of one held in two and three boxes
+        {"push_int 6\n push_int 7\n new_array 2\n box\n push_field_addr_local -1, 1\n deref", "7"},
+        {"push_int 6\n push_int 7\n new_array 2\n box\n box\n push_field_addr2_local -1, 1\n deref",
+         "7"},
+        {"push_int 6\n push_int 7\n new_array 2\n box\n box\n box\n"
+         "push_field_addr3_local -1, 1\n deref",
+         "7"},
+        // new_array puts the deepest value in word 0; unpack restores the order
+        {"push_int 1\n push_int 2\n push_int 3\n new_array 3\n unpack 3\n sub\n sub", "2"},
+        {"push_int 1\n push_int 2\n push_int 3\n new_array_w 3\n unpack_w 3\n sub\n sub", "2"},
+        {"push_int 7\n new_array 0\n unpack 0", "7"},
+        {"push_int 7\n push_int 0\n unpack 0", "7"},
+        {"new_object 2, 2\n dup\n push_int 4\n push_int 5\n pack_into 2\n unpack 2\n sub", "-1"},
+        {"new_object 2, 2\n dup\n push_int 4\n push_int 5\n pack_into_w 2\n unpack_w 2\n sub",
+         "-1"},
+        {"push_int 8\n push_int 9\n new_array 2\n new_object 2, 2\n dup\n push_local -3\n"
+         "copy_words 2\n unpack 2\n sub",
+         "-1"},
+        {"push_int 8\n push_int 9\n new_array 2\n new_object 2, 2\n dup\n push_local -3\n"
+         "copy_words_w 1\n unpack 2\n add",
+         "8"},
+        {"push_int 8\n push_int 9\n new_array 2\n dup\n clear_words 1\n unpack 2\n add", "9"},
+        {"push_int 8\n push_int 9\n new_array 2\n dup\n clear_words_w 2\n unpack 2\n add", "0"},
+        // new_store writes the new reference, at level 1 through a box
+        {"push_int 0\n push_local_addr -1\n new_store 2, 1, 0\n push_int 0\n ne", "-1"},
+        {"push_int 0\n push_local_addr -1\n new_store_keep 2, 1, 1\n deref\n deref\n deref", "0"},
+    });
+}
+
+TEST(Interpreter, StringsAndVectorHolders) {
+    EXPECT_EQ(runProgram(program("push_string \"abc\"\n native 30, 1\n push_int -42\n"
+                                 "int_to_string\n native 30, 1"))
+                  .log,
+              (Log{"abc", "-42"}));
+    // The holder gets the element size in word 1 and an empty vector object in word 0.
+    expectValues({
+        {"new_object 6, 2\n dup\n new_vector 12\n field_addr 1\n deref", "12"},
+        {"new_object 6, 2\n dup\n new_vector 4\n deref\n field_addr 3\n deref", "0"},
+    });
+}
+
+TEST(Interpreter, ErrorsBecomeApplicationExceptions) {
+    expectErrors({
+        {"push_int 0\n deref", "NullPointerException: NULL pointer", 1},
+        {"push_int 0\n field_addr 1", "NullPointerException: NULL pointer", 1},
+        {"push_int 0\n push_int 5\n store", "NullPointerException: NULL pointer", 1},
+        {"push_int 0\n box\n push_deref2_local -1", "NullPointerException: NULL pointer", 1},
+        {"push_int 0\n box\n push_field_addr_local -1, 1", "NullPointerException: NULL pointer", 1},
+        {"push_int 0\n new_store 2, 1, 0", "NullPointerException: NULL pointer", 1},
+        {"push_int 0\n new_store_keep 2, 1, 0", "NullPointerException: NULL pointer", 1},
+        {"push_int 0\n unpack 2", "NullPointerException: NULL pointer", 1},
+        {"push_int 0\n new_vector 4", "NullPointerException: NULL pointer", 1},
+        {"push_int 1\n push_int 0\n div", "DivisionByZeroException", 3},
+        {"push_int 1\n push_int 0\n rem", "DivisionByZeroException", 3},
+        {"push_int 1\n push_local_addr -1\n push_int 0\n div_cell", "DivisionByZeroException", 3},
+        {"push_int 1\n push_int 0\n byte_div", "DivisionByZeroException: Division by zero.", 3},
+        // a divisor whose low byte is 0 divides by zero too
+        {"push_int 1\n push_int 0x100\n byte_rem", "DivisionByZeroException: Division by zero.", 3},
+        {"push_int 1\n push_local_addr -1\n push_int 0x200\n byte_div_cell",
+         "DivisionByZeroException: Division by zero.", 3},
+        {"push_string 1000", "InvalidArgumentException", 6},
+        // call_virtual 1000, hidden in push_long's operands from the loader's check
+        {".bytes 0x0C, 0x02, 0x00\n push_long 0x0003E80F, 0", "InvalidArgumentException", 6},
+        {"call main, 1000", "InvalidArgumentException", 6},
+    });
+}
+
+TEST(Interpreter, FatalErrors) {
+    expectFatal({
+        ".bytes 0x38", ".bytes 0xFF", "new_object 0, 1", "new_object 8, 1", "new_object 18, 1",
+        "push_int 0\n push_local_addr -1\n new_store 8, 1, 0", "new_object 6, 2\n new_vector 3",
+        "native 0, 1", "native 36, 1", "native -1, 1",
+        "jump_w 100000",           // outside the code
+        ".bytes 0x0C, 0xFF, 0xFF", // lands on its own first operand byte, 0xFF
+    });
+    // Falling off the end of the code, also in the middle of an instruction's operands.
+    EXPECT_EQ(runProgram(std::string(kProgramPrelude) + "main:\n nop").ending, Outcome::Fatal);
+    EXPECT_EQ(runProgram(std::string(kProgramPrelude) +
+                         "main:\n .bytes 0x0C, 0x05, 0x00\n push_int 0x14000000")
+                  .ending,
+              Outcome::Fatal);
+}
+
+TEST(Interpreter, Jumps) {
+    expectValues({
+        // offset 2 lands on the first operand byte of push_int: 0x3A, push_true, then nops
+        {".bytes 0x0C, 0x02, 0x00\n push_int 0x3A", "-1"},
+        {".bytes 0x0C, 0x00, 0x00\n push_int 3", "3"}, // lands on its own last byte, a nop
+        {"push_int 7\n push_int 1\n jump_if_false skip\n skip:", "7"},
+        {"push_int 7\n push_int 0\n jump_if_false skip\n skip:", "7"},
+        {"push_int 7\n push_int 0\n jump_if_false_w skip\n push_int 1\n skip:", "7"},
+        {"push_int 7\n jump_w skip\n push_int 1\n skip:", "7"},
+    });
+    // A negative target ends the call like the entry method's return.
+    const Outcome outcome = runProgram(program("jump_w -100000\n push_int 1\n print"));
+    EXPECT_EQ(outcome.ending, Outcome::Returned);
+    EXPECT_TRUE(outcome.log.empty());
+}
+
+const char* const kFibonacci = R"(
+.method fib args=1
+fib:                            ; n, return address; leaves fib(n) in n's slot
+    push_local -2
+    push_int 2
+    lt
+    jump_if_false recurse
+    ret 0, 1
+recurse:
+    push_local_addr -2
+    push_local -3
+    push_int 1
+    sub
+    call fib
+    push_local -4
+    push_int 2
+    sub
+    call fib
+    add
+    store
+    ret 0, 1
+)";
+
+TEST(Interpreter, StaticCallsAndReturns) {
+    EXPECT_EQ(runProgram(program("push_int 15\n call fib\n print", kFibonacci)).log, Log{"610"});
+    // A return with no active call raises code 6.
+    EXPECT_EQ(runProgram(program("call helper, -1\n ret 0, 1", "helper:\n ret 0, 0")).log,
+              uncaught("InvalidArgumentException", 6));
+}
+
+TEST(Interpreter, FrameBasesOfCalls) {
+    std::vector<std::pair<int, int>> seen; // frame base, sp
+    auto hook = [&](VirtualMachine& vm, int, int) {
+        seen.emplace_back(vm.frameStack.last(), vm.sp);
+        return vm.sp;
+    };
+    runProgram(program("push_int 1\n push_int 2\n call two_args\n adjust_stack -1\n"
+                       "call no_record, -1\n push_int 3\n push_int 4\n call two_args\n"
+                       "adjust_stack -1",
+                       ".method two_args args=2\n two_args:\n extension 0, 0\n ret 0, 2\n"
+                       "no_record:\n extension 0, 0\n ret 0, 1"),
+               hook);
+    // sp is the return-address slot in each; the base lies args slots below it.
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[0].first, seen[0].second - 2);
+    EXPECT_EQ(seen[1].first, seen[1].second);
+    EXPECT_EQ(seen[2].first, seen[2].second - 2);
+}
+
+const char* const kDescribe = R"(
+.virtual describe "describe"
+.entry type=Base code=describe_base method=describe
+.entry type=Derived code=describe_derived method=describe
+.method describe args=1
+describe_base:                  ; receiver, return address
+    push_int 1
+    print
+    ret 0, 2
+describe_derived:
+    push_int 2
+    print
+    ret 0, 2
+)";
+
+// Pushes an instance of the type, then its type id, and calls describe on it.
+std::string callDescribe(const char* type) {
+    return std::string("new_object 1, 1\n dup\n store_type ") + type +
+           "\n dup\n deref\n call_virtual describe\n";
+}
+
+TEST(Interpreter, VirtualCallsMatchTheExactType) {
+    EXPECT_EQ(runProgram(program(callDescribe("Derived") + callDescribe("Base"), kDescribe)).log,
+              (Log{"2", "1"}));
+    // Other has no entry; neither has a subclass of a type that has one.
+    const std::string subclass = ".type Sub super=Base\n";
+    for (const std::string& body : {callDescribe("Other"), callDescribe("Sub")}) {
+        const Outcome outcome = runProgram(program(body, subclass + kDescribe));
+        EXPECT_EQ(outcome.ending, Outcome::Fatal);
+        EXPECT_TRUE(outcome.log.empty());
+    }
+}
+
+// Throws a new instance of the type.
+std::string throwNew(const char* type) {
+    return std::string("new_object 1, 1\n dup\n store_type ") + type + "\n throw_object\n";
+}
+
+TEST(Interpreter, HandlersCatchByClassAndSuperClass) {
+    const char* const caught = "caught:\n deref\n print\n ret 0, 1\n"; // logs the type id
+    EXPECT_EQ(
+        runProgram(program("push_handler Derived, caught\n" + throwNew("Derived"), caught)).log,
+        Log{"3"});
+    EXPECT_EQ(runProgram(program("push_handler Base, caught\n" + throwNew("Derived"), caught)).log,
+              Log{"3"});
+    EXPECT_EQ(runProgram(program("push_handler -1, caught\n" + throwNew("Other"), caught)).log,
+              Log{"4"});
+    // A subclass handler does not catch its super class; a handler of another class neither.
+    EXPECT_EQ(runProgram(program("push_handler Derived, caught\n" + throwNew("Base"), caught)).log,
+              Log{"uncaught"});
+    EXPECT_EQ(runProgram(program("push_handler Other, caught\n" + throwNew("Derived"), caught)).log,
+              Log{"uncaught"});
+}
+
+TEST(Interpreter, NestedHandlersAndErrorsInsideHandlers) {
+    // The inner handler does not match; the outer one catches and consumes both records.
+    EXPECT_EQ(runProgram(program("push_handler Base, outer\n push_handler Other, inner\n" +
+                                     throwNew("Derived"),
+                                 "inner:\n adjust_stack -1\n push_int 1\n print\n ret 0, 1\n"
+                                 "outer:\n push_int 2\n print\n" +
+                                     throwNew("Base")))
+                  .log,
+              (Log{"2", "uncaught"}));
+    // A division by zero inside a handler reaches the next handler out as a Failure.
+    EXPECT_EQ(runProgram(program("push_handler Failure, outer\n push_handler Base, inner\n" +
+                                     throwNew("Derived"),
+                                 "inner:\n push_int 1\n push_int 0\n div\n"
+                                 "outer:\n field_addr 1\n deref\n print\n ret 0, 1\n"))
+                  .log,
+              (Log{"DivisionByZeroException", "3", "3"}));
+    // Closing a region drops its handler.
+    EXPECT_EQ(
+        runProgram(program("push_handler -1, caught\n adjust_handlers -1\n" + throwNew("Base"),
+                           "caught:\n ret 0, 1\n"))
+            .log,
+        Log{"uncaught"});
+}
+
+TEST(Interpreter, CatchUnwindsTheCallStacks) {
+    std::vector<int> depths;
+    auto hook = [&](VirtualMachine& vm, int, int) {
+        depths.push_back(vm.methodStack.size());
+        depths.push_back(vm.frameStack.size());
+        return vm.sp;
+    };
+    const Outcome outcome =
+        runProgram(program("call guarded, -1\n extension 0, 0\n push_int 5\n print",
+                           "guarded:\n push_handler -1, caught\n call deeper, -1\n"
+                           "caught:\n extension 0, 0\n adjust_stack -1\n ret 0, 1\n"
+                           "deeper:\n call deepest, -1\n"
+                           "deepest:\n" +
+                               throwNew("Base")),
+                   hook);
+    EXPECT_EQ(outcome.ending, Outcome::Returned);
+    EXPECT_EQ(outcome.log, Log{"5"});
+    EXPECT_EQ(depths, (std::vector<int>{2, 2, 1, 1}));
+}
+
+TEST(Interpreter, ErrorResumesAfterTheFailingInstruction) {
+    // This internal throw returns: the program goes on after the failing instruction with
+    // the stack as the instruction found it.
+    const std::string source = R"(
+.exports
+.export "main" code=main method=main
+.export "vminternalthrow<int>,<*string>" code=internal_throw method=internal_throw
+.methods
+.method main
+.method internal_throw args=2
+.code
+internal_throw:
+    push_local -2
+    native 30, 1
+    ret 0, 3
+main:
+    push_int 9
+    push_int 0
+    deref
+    print
+    print
+    jump_w -100000
+)";
+    EXPECT_EQ(runProgram(expandPrint(source)).log,
+              (Log{"NullPointerException: NULL pointer", "0", "9"}));
+}
+
+TEST(Interpreter, ExtensionCalls) {
+    auto hook = [](VirtualMachine& vm, int extension, int function) {
+        vm.setSlot(vm.sp, extension * 100 + function);
+        return vm.sp;
+    };
+    EXPECT_EQ(runProgram(program("push_int 0\n extension 3, -4\n print"), hook).log, Log{"296"});
+    // An extension that leaves sp outside the stack stops the call.
+    auto broken = [](VirtualMachine&, int, int) { return VirtualMachine::kStackSlots; };
+    EXPECT_EQ(runProgram(program("extension 1, 1"), broken).ending, Outcome::Fatal);
+
+    // Without host services the call raises code 13.
+    const std::string source = R"(
+.exports
+.export "main" code=main method=main
+.export "vminternalthrow<int>,<*string>" code=internal_throw method=internal_throw
+.methods
+.method main
+.method internal_throw args=2
+.code
+internal_throw:                 ; makes the error code the application object
+    push_local -3
+    wrap
+    native 32, 5
+    jump_w -100000
+main:
+    extension 1, 2
+)";
+    VirtualMachine vm;
+    ZARNOK::MemoryInputStream stream;
+    const std::vector<std::uint8_t> bytes = assembleOrThrow(source);
+    stream.setBuffer(bytes.data(), static_cast<TUint32>(bytes.size()));
+    vm.load(stream, "index.mcb", nullptr);
+    ASSERT_NE(vm.applicationObject(), 0u);
+    EXPECT_EQ(vm.arena().word(vm.applicationObject()), 13u);
+}
+
+TEST(Interpreter, StackOverflowAndUnderflowStopTheCall) {
+    const char* const recursion = R"(
+.method count args=1
+count:                          ; n, return address
+    push_local -2
+    jump_if_false done
+    push_local -2
+    push_int 1
+    sub
+    call count
+    adjust_stack -1
+done:
+    ret 0, 1
+)";
+    expectFatal({"push_int 1000000\n call count"}, recursion);
+    expectFatal({"call forever, -1"}, "forever:\n call forever, -1");
+    // Calls that pop their return address still end: the call depth is bounded.
+    expectFatal({"call forever, -1"}, "forever:\n adjust_stack -1\n call forever, -1");
+    expectFatal({"loop:\n push_int 1\n jump loop", "loop:\n adjust_stack 100\n jump loop",
+                 "loop:\n push_int 1\n push_int 2\n new_array 2\n unpack 100\n jump loop",
+                 "adjust_stack -1\n add", "adjust_stack -2", "ret 0, 2", "adjust_stack -1\n dup",
+                 "push_int 1\n pack_into 3"});
+    // The machine stays usable after a stopped call: the deepest recursion that fits runs.
+    EXPECT_EQ(
+        runProgram(
+            program("push_int 5000\n call count\n adjust_stack -1\n push_int 1\n print", recursion))
+            .log,
+        Log{"1"});
+}
+
+TEST(Interpreter, HandlerStackOverflowStopsTheCall) {
+    expectFatal(
+        {"loop:\n push_handler -1, loop\n jump loop", "adjust_handlers 127\n adjust_handlers 1"});
+    // 127 handlers fit.
+    std::string body;
+    for (int i = 0; i < 127; ++i) body += "push_handler -1, caught\n";
+    EXPECT_EQ(runProgram(program(body + throwNew("Base"),
+                                 "caught:\n adjust_stack -1\n push_int 1\n print\n ret 0, 1"))
+                  .log,
+              Log{"1"});
+}
+
+// The same instructions with a nop after each, which no fused sequence matches.
+std::string unfused(const std::string& body) {
+    std::istringstream in(body);
+    std::string line, out;
+    while (std::getline(in, line)) {
+        out += line + "\n";
+        if (line.find(':') == std::string::npos && line.find_first_not_of(" ") != std::string::npos)
+            out += "    nop\n";
+    }
+    return out;
+}
+
+// Sequences with handlers of their own must leave everything as their instructions do,
+// including the slots above the top, which the program prints at the end.
+TEST(Interpreter, FusedSequencesBehaveLikeTheirInstructions) {
+    std::vector<std::string> bodies;
+    for (const char* relation : {"eq", "ne", "lt", "le", "gt", "ge"}) {
+        const std::string r = relation;
+        for (const char* limit : {"6", "7", "8"}) {
+            const std::string k = limit;
+            bodies.push_back("push_int 7\n push_local -1\n push_int " + k + "\n" + r +
+                             "\n jump_if_false skip\n push_int 1\n print\nskip:");
+            bodies.push_back("push_int 7\n push_int " + k + "\n push_local -2\n push_local -2\n" +
+                             r + "\n jump_if_false skip\n push_int 1\n print\nskip:");
+            // counting loops, up and down, and the accumulation x += i at their bottom
+            bodies.push_back(
+                "push_int 0\n push_int 0\nloop:\n push_local_addr -2\n push_local -2\n"
+                "add_cell\n push_local_addr -1\n inc_cell\n push_local -1\n push_int " +
+                k + "\n" + r + "\n jump_if_false loop\n print\n print");
+            bodies.push_back("push_int 9\nloop:\n push_local_addr -1\n dec_cell\n push_local -1\n"
+                             "push_int " +
+                             k + "\n" + r + "\n jump_if_false loop\n print");
+        }
+    }
+    for (const char* body : {
+             // the pushed slot itself as an operand or a cell
+             "push_int 7\n push_local -1\n push_local -1\n lt\n jump_if_false skip\nskip:",
+             "push_int 7\n push_local 0\n push_local -1\n add\n print",
+             "push_int 3\n push_local_addr 0\n push_local -1\n add_cell",
+             "push_int 3\n push_local_addr 0\n inc_cell",
+             "push_int 3\n push_local_addr 1\n dec_cell",
+             "push_int 3\n push_int 4\n push_local_addr -2\n push_local -2\n add_cell\n print\n"
+             "print",
+             "push_int 7\n push_local -1\n push_int 5\n sub\n push_local -2\n push_int -9\n add\n"
+             "print\n print",
+             "push_int 7\n push_int 8\n push_local -1\n push_local -3\n sub\n print",
+             // a counter that counts itself, and one that is also the sum
+             "push_int 0\nloop:\n push_local_addr -1\n push_local -1\n add_cell\n"
+             "push_local_addr -1\n inc_cell\n push_local -1\n push_int 50\n lt\n"
+             "jump_if_false loop\n print",
+             "push_int 1\n push_int 0\nloop:\n push_local_addr -2\n push_local -3\n add_cell\n"
+             "push_local_addr -1\n inc_cell\n push_local -1\n push_int 5\n ge\n"
+             "jump_if_false loop\n print\n print",
+             "push_int 0\nloop:\n push_local_addr -1\n inc_cell\n push_local -1\n push_int 5\n"
+             "ge\n jump_if_false done\n jump loop\ndone:\n push_local_addr -1\n dec_cell\n"
+             "jump end\nend:\n print",
+         })
+        bodies.push_back(body);
+    // The slots above the top, as the sequence left them.
+    const std::string deadSlots = "\n push_local 0\n print\n push_local 1\n print\n"
+                                  "push_local 2\n print\n";
+    for (const std::string& body : bodies) {
+        SCOPED_TRACE(body);
+        // Some of the loops never end: the budget stops both alike.
+        const Outcome fused = runProgram(program(body + deadSlots), {}, 5000);
+        const Outcome plain = runProgram(program(unfused(body) + deadSlots), {}, 5000);
+        EXPECT_EQ(fused.ending, plain.ending);
+        EXPECT_EQ(fused.log, plain.log);
+    }
+}
+
+TEST(Interpreter, StepBudgetEndsEndlessPrograms) {
+    VirtualMachine vm;
+    RecordingServices services;
+    vm.testStepBudget = 1000;
+    const Outcome outcome = runImage(vm, services, assembleOrThrow(program("loop:\n jump loop")));
+    EXPECT_EQ(outcome.ending, Outcome::Fatal);
+    EXPECT_LT(vm.testStepBudget, 0);
+}
+
+} // namespace
