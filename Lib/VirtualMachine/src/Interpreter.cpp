@@ -297,10 +297,11 @@ void VirtualMachine::throwObject(Address object) {
     Interpreter(*this).throwObject(object);
 }
 
+// Objects of more than half the address space can never be had; refusing them early also
+// keeps the heap's size arithmetic far from overflowing.
 Address Interpreter::allocate(TInt64 bytes, GcCode code) {
     if (bytes < 0) raise(KErrInvalidArgument, "Negative object size");
-    if (bytes > TInt64(Arena::kSize) - Arena::kFirstUsable)
-        raise(KErrInvalidArgument, "Out of memory");
+    if (bytes > TInt64(Arena::kSize / 2)) raise(KErrInvalidArgument, "Out of memory");
     return heap.allocate(static_cast<TUint32>(bytes), 0, code);
 }
 
