@@ -10,6 +10,8 @@ namespace {
 // A guard beyond 4 GiB lets an access at 0xFFFFFFFF read its remaining bytes as zeros.
 constexpr TUint64 kGuard = 0x10000;
 constexpr int kMinBlockClass = 4;
+constexpr int kPageBits = 16;
+constexpr int kGranulesPerPage = 1 << (kPageBits - kMinBlockClass);
 
 int blockClass(TUint32 size) {
     int k = kMinBlockClass;
@@ -48,20 +50,34 @@ Address Arena::allocate(TUint32 size) {
     } else {
         block = reserve(TUint32(1) << k);
     }
-    liveBlocks.emplace(block, static_cast<TUint8>(k));
+    setLiveClass(block, static_cast<TUint8>(k));
     return block;
 }
 
 void Arena::release(Address block) {
-    auto it = liveBlocks.find(block);
-    if (it == liveBlocks.end()) return;
-    freeBlocks[it->second].push_back(block);
-    liveBlocks.erase(it);
+    const TUint8 k = liveClass(block);
+    if (k == 0) return;
+    freeBlocks[k].push_back(block);
+    setLiveClass(block, 0);
 }
 
 TUint32 Arena::blockSize(Address block) const {
-    auto it = liveBlocks.find(block);
-    return it == liveBlocks.end() ? 0 : TUint32(1) << it->second;
+    const TUint8 k = liveClass(block);
+    return k == 0 ? 0 : TUint32(1) << k;
+}
+
+TUint8 Arena::liveClass(Address block) const {
+    const TUint32 page = block >> kPageBits;
+    if (block % (1u << kMinBlockClass) != 0 || page >= liveClasses.size() || !liveClasses[page])
+        return 0;
+    return liveClasses[page][(block & 0xFFFF) >> kMinBlockClass];
+}
+
+void Arena::setLiveClass(Address block, TUint8 sizeClass) {
+    const TUint32 page = block >> kPageBits;
+    if (page >= liveClasses.size()) liveClasses.resize(page + 1);
+    if (!liveClasses[page]) liveClasses[page] = std::make_unique<TUint8[]>(kGranulesPerPage);
+    liveClasses[page][(block & 0xFFFF) >> kMinBlockClass] = sizeClass;
 }
 
 TUint8* Arena::bytes(Address a, TUint64 length) {

@@ -3,7 +3,7 @@
 #include "Types.h"
 
 #include <cstring>
-#include <unordered_map>
+#include <memory>
 #include <vector>
 
 // The address space of one machine: a 4 GiB reservation in which every 32-bit value is a
@@ -57,6 +57,11 @@ private:
 
     TUint8* base;
     TUint64 top = kFirstUsable;
+    TUint8 liveClass(Address block) const;
+    void setLiveClass(Address block, TUint8 sizeClass);
+
     std::vector<Address> freeBlocks[33];
-    std::unordered_map<Address, TUint8> liveBlocks; // block -> size class
+    // Size class of every live block by its start address, 0 for none: one byte per 16-byte
+    // granule, in tables of 64 KiB pages made only for pages that hold blocks.
+    std::vector<std::unique_ptr<TUint8[]>> liveClasses;
 };
