@@ -22,6 +22,8 @@ VirtualMachine::VirtualMachine()
 VirtualMachine::~VirtualMachine() {
     // Frees every object, so native objects release their host resources.
     vmHeap.sweep();
+    // The constants' buffers live in the arena, which is destroyed before these members.
+    stringConstants.clear();
 }
 
 TInt32 VirtualMachine::load(ZARNOK::InputStream& stream, const CAppsString& imageName,
