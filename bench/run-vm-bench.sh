@@ -48,7 +48,7 @@ lua_ms() {
   awk -v t="$best" 'BEGIN { printf "%.3f", t / 1000 }'
 }
 
-printf '%-8s %10s %10s %12s %12s %14s\n' program zentu-ms lua5.4-ms luajit-joff-ms zentu/lua5.4 zentu/luajit
+printf '%-8s %10s %10s %14s %12s %14s\n' program zentu-ms lua5.4-ms luajit-joff-ms zentu/lua5.4 zentu/luajit
 for program in fib loop virtual alloc throw; do
   z=$(zentu_ms "runProgram/$program")
   l=$(lua_ms lua5.4 "$here/lua/$program.lua")
