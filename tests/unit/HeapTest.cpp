@@ -558,10 +558,16 @@ TEST_F(HeapTest, BrokenInvariantsStopTheProcess) {
     EXPECT_DEATH(heap.release(object),
                  "ASSERT: \"he->freeHeapEntryIterator == LinkedListIterator<HeapEntry\\*>\\(\\)\" "
                  "in Lib/VirtualMachine/src/Heap, .*freeEntry");
+}
+
+TEST_F(HeapTest, HeaderWordsOverwrittenByBytecodeEndTheApplicationWithTheFatalError) {
     // A size overwritten by bytecode must not send the sweep out of its pool.
     Address victim = heap.allocate(8, 0, GC_CODE_PLAIN);
     heap.entry(victim - kHeaderSize).size = 0x7FFFFFF0;
-    EXPECT_DEATH(heap.sweep(), "next <= tail");
+    EXPECT_THROW(heap.sweep(), ErrorHandlingException);
+    EXPECT_EQ(lastErrorCode(), KErrFatal);
+    EXPECT_EQ(lastErrorText().toLatin1(),
+              "UnknownException (CODE:11): Heap: next <= tail && next % 4 == 0");
 }
 
 } // namespace

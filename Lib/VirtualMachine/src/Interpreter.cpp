@@ -315,7 +315,7 @@ void Interpreter::checkWords(Address address, TInt64 n) const {
 void Interpreter::release(Address object) {
     if (object == 0) return;
     const Address entry = object - kHeaderSize;
-    if (object < kHeaderSize || heap.belongsToPools(entry) != entry || heap.isFree(entry) ||
+    if (object <= kHeaderSize || heap.belongsToPools(entry) != entry || heap.isFree(entry) ||
         heap.entry(entry).gcCode == GC_CODE_TERMINATOR || heap.isPinned(object))
         raise(KErrVM, "Release of an address that is no object");
     heap.release(object);

@@ -20,8 +20,14 @@ VirtualMachine::VirtualMachine()
 }
 
 VirtualMachine::~VirtualMachine() {
-    // Frees every object, so native objects release their host resources.
-    vmHeap.sweep();
+    // Frees every object, so native objects release their host resources. Over a heap that
+    // bytecode has corrupted the sweep stops early; the native-object table still releases
+    // what it holds.
+    try {
+        vmHeap.sweep();
+    } catch (const ErrorHandlingException&) {
+        clearLastError();
+    }
     // The constants' buffers live in the arena, which is destroyed before these members.
     stringConstants.clear();
 }
