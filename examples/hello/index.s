@@ -1,5 +1,5 @@
 ; The bundled sample application: an application class with a draw method, and a main that
-; creates the application object and returns. Built into build/examples/hello/index.mcb by
+; creates the application object, logs a greeting and returns. Built into build/examples/hello/index.mcb by
 ; zentu-asm; docs/ASSEMBLY.md describes the language.
 
 .identifier "zentu-sample-hello-1"
@@ -36,6 +36,8 @@ main:
     push_string greeting
     store                       ; field 1: "Hello, world"
     native 32, 5                ; System: make it the application object
+    push_string greeting
+    native 30, 1                ; Debug: log "Hello, world"
     ret 0, 1
 draw:
     push_string farewell

@@ -47,12 +47,18 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "Failed to open '%s'\n", argv[1]);
         return 1;
     }
+    // The load steps alone: the summary is of the tables, without running the application.
     VirtualMachine vm;
+    TInt32 imageIndex = -1;
     try {
-        printSummary(vm, vm.load(*reader.stream(), path, nullptr));
+        imageIndex = vm.loadImage(*reader.stream(), path);
     } catch (const ErrorHandlingException&) {
-        std::fprintf(stderr, "FATAL: %s\n", lastErrorText().toUtf8().c_str());
+        imageIndex = -1;
+    }
+    if (imageIndex < 0) {
+        std::fprintf(stderr, "%s: Error while reading bytecode\n", argv[1]);
         return 1;
     }
+    printSummary(vm, imageIndex);
     return 0;
 }
