@@ -667,21 +667,10 @@ private:
         case Section::Code: target = &image.code; break;
         default: {
             auto table = static_cast<Image::Table>(static_cast<int>(section) - 1);
-            target = &image.raw[{table, recordCount(table)}];
+            target = &image.raw[{table, image.recordCount(table)}];
         }
         }
         target->insert(target->end(), bytes.begin(), bytes.end());
-    }
-
-    int recordCount(Image::Table table) const {
-        switch (table) {
-        case Image::Exports: return static_cast<int>(image.exportedMethods.size());
-        case Image::Virtuals: return static_cast<int>(image.virtualMethods.size());
-        case Image::Types: return static_cast<int>(image.types.size());
-        case Image::Methods: return static_cast<int>(image.methods.size());
-        case Image::Strings: return static_cast<int>(image.strings.size());
-        }
-        return 0;
     }
 
     // ---- code -------------------------------------------------------------------------------

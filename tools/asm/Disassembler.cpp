@@ -130,7 +130,7 @@ private:
             if (bytes[pc] != static_cast<std::uint8_t>(Opcode::call)) continue;
             std::vector<Operand> ops = operands(pc);
             std::int32_t method = ops[1].value;
-            if (method < 0 || method >= recordCount(Image::Methods)) continue;
+            if (method < 0 || method >= image.recordCount(Image::Methods)) continue;
             auto named = methodNames.find(method);
             nameMethod(named != methodNames.end() ? named->second : "m" + std::to_string(method),
                        ops[0].value, method);
@@ -224,7 +224,7 @@ private:
     // Bytes before record `before`; those before a table's count follow the previous table.
     void raw(Image::Table table, int before) {
         bytesLine(table, before);
-        if (table + 1 < Image::kTableCount && before == recordCount(table))
+        if (table + 1 < Image::kTableCount && before == image.recordCount(table))
             bytesLine(static_cast<Image::Table>(table + 1), -1);
     }
 
@@ -239,17 +239,6 @@ private:
         }
     }
 
-    int recordCount(Image::Table table) const {
-        switch (table) {
-        case Image::Exports: return static_cast<int>(image.exportedMethods.size());
-        case Image::Virtuals: return static_cast<int>(image.virtualMethods.size());
-        case Image::Types: return static_cast<int>(image.types.size());
-        case Image::Methods: return static_cast<int>(image.methods.size());
-        case Image::Strings: return static_cast<int>(image.strings.size());
-        }
-        return 0;
-    }
-
     void count(Image::Table table, int record, Image::Count which, const char* key) {
         auto found = image.counts.find({table, record, which});
         if (found != image.counts.end()) out << " " << key << "=" << found->second;
@@ -257,7 +246,7 @@ private:
 
     void exportedMethods() {
         section(Image::Exports);
-        for (int i = 0; i < recordCount(Image::Exports); ++i) {
+        for (int i = 0; i < image.recordCount(Image::Exports); ++i) {
             const auto& m = image.exportedMethods[i];
             out << ".export " << quote(m.name, false) << " code=" << codeName(m.codeOffset)
                 << " method=" << methodName(m.methodIndex);
@@ -269,7 +258,7 @@ private:
 
     void virtualMethods() {
         section(Image::Virtuals);
-        for (int i = 0; i < recordCount(Image::Virtuals); ++i) {
+        for (int i = 0; i < image.recordCount(Image::Virtuals); ++i) {
             const auto& m = image.virtualMethods[i];
             out << ".virtual " << virtualNames[i] << " " << quote(m.name, false);
             count(Image::Virtuals, i, Image::Count::Entries, "entries");
@@ -284,7 +273,7 @@ private:
 
     void types() {
         section(Image::Types);
-        for (int i = 0; i < recordCount(Image::Types); ++i) {
+        for (int i = 0; i < image.recordCount(Image::Types); ++i) {
             const auto& t = image.types[i];
             out << ".type " << typeNames[i];
             if (t.elementWidth && t.elementWidth != automaticElementWidth(t))
@@ -309,7 +298,7 @@ private:
 
     void methods() {
         section(Image::Methods);
-        for (int i = 0; i < recordCount(Image::Methods); ++i) {
+        for (int i = 0; i < image.recordCount(Image::Methods); ++i) {
             const auto& m = image.methods[i];
             out << ".method " << methodNames[i] << " args=" << m.argSlots
                 << " extra=" << m.extraSlots << " locals=" << m.localSlots;
@@ -330,7 +319,7 @@ private:
 
     void strings() {
         section(Image::Strings);
-        for (int i = 0; i < recordCount(Image::Strings); ++i) {
+        for (int i = 0; i < image.recordCount(Image::Strings); ++i) {
             out << ".string ";
             auto name = stringNames.find(i);
             if (name != stringNames.end()) out << name->second << " ";
@@ -433,7 +422,7 @@ private:
         case OperandKind::CodeOffset: return codeName(o.value);
         case OperandKind::MethodIndex: return methodName(o.value);
         case OperandKind::NamedMethod:
-            if (o.value >= 0 && o.value < recordCount(Image::Virtuals)) {
+            if (o.value >= 0 && o.value < image.recordCount(Image::Virtuals)) {
                 note = quote(image.virtualMethods[o.value].name, false);
                 return virtualNames[o.value];
             }
@@ -448,7 +437,7 @@ private:
     }
 
     std::string stringOperand(std::int32_t index) const {
-        if (index < 0 || index >= recordCount(Image::Strings)) return std::to_string(index);
+        if (index < 0 || index >= image.recordCount(Image::Strings)) return std::to_string(index);
         auto name = stringNames.find(index);
         return name != stringNames.end() ? name->second : quote(image.strings[index], true);
     }
@@ -464,7 +453,7 @@ private:
     }
 
     std::string typeName(std::int32_t id) const {
-        return id >= 0 && id < recordCount(Image::Types) ? typeNames[id] : std::to_string(id);
+        return id >= 0 && id < image.recordCount(Image::Types) ? typeNames[id] : std::to_string(id);
     }
 
     static std::string byteText(std::uint8_t b) {

@@ -111,6 +111,9 @@ struct Image {
     std::map<CountAt, std::int32_t> counts;
     std::map<RawAt, Bytes> raw;
 
+    // Records in the given table.
+    int recordCount(Table table) const;
+
     bool operator==(const Image&) const = default;
 };
 

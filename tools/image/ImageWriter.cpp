@@ -239,3 +239,14 @@ std::int32_t writtenCount(const Image& image, Image::CountAt at, std::size_t siz
 std::vector<std::uint8_t> writeImage(const Image& image) {
     return Writer(image).write();
 }
+
+int Image::recordCount(Table table) const {
+    switch (table) {
+    case Exports: return static_cast<int>(exportedMethods.size());
+    case Virtuals: return static_cast<int>(virtualMethods.size());
+    case Types: return static_cast<int>(types.size());
+    case Methods: return static_cast<int>(methods.size());
+    case Strings: return static_cast<int>(strings.size());
+    }
+    return 0;
+}
