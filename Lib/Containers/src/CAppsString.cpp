@@ -47,12 +47,17 @@ std::string CAppsString::toUtf8() const {
 }
 
 CAppsString CAppsString::fromUtf8(std::string_view utf8) {
-    // Lenient: for host text (paths, arguments), not for application data.
+    // Lenient: nothing is refused, one unit per sequence (the low 16 bits of a four-byte one),
+    // and a sequence cut short by the end of the text becomes U+FFFD.
     CAppsString out;
+    out.reserve(static_cast<int>(utf8.size()));
     for (size_t i = 0; i < utf8.size();) {
         unsigned char b = utf8[i];
         int length = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
-        if (i + length > utf8.size()) length = 1;
+        if (i + length > utf8.size()) {
+            out.Vec::append(0xFFFD);
+            break;
+        }
         TUint32 unit = length == 1 ? b : b & (0x7F >> length);
         for (int k = 1; k < length; ++k) unit = (unit << 6) | (utf8[i + k] & 0x3F);
         out.Vec::append(static_cast<TUint16>(unit));

@@ -63,26 +63,6 @@ bool isWidth(TInt32 w) {
     return w == 1 || w == 2 || w == 4;
 }
 
-// Decodes a string constant. Nothing is refused; a sequence cut short by the end of the
-// record becomes U+FFFD.
-Vec<TUint16> decodeConstant(const TUint8* s, TUint32 length) {
-    Vec<TUint16> units;
-    units.reserve(static_cast<int>(length));
-    for (TUint32 p = 0; p < length;) {
-        TUint8 b = s[p];
-        TUint32 extra = b < 0x80 ? 0 : b < 0xE0 ? 1 : b < 0xF0 ? 2 : 3;
-        if (p + extra >= length && extra > 0) {
-            units.append(0xFFFD);
-            break;
-        }
-        TUint32 value = extra == 0 ? b : extra == 1 ? (b & 0x1F) : extra == 2 ? (b & 0x0F) : 0;
-        for (TUint32 k = 1; k <= extra; ++k) value = (value << 6) | (s[p + k] & 0x3F);
-        units.append(static_cast<TUint16>(value));
-        p += extra + 1;
-    }
-    return units;
-}
-
 } // namespace
 
 class Loader {
@@ -224,8 +204,8 @@ private:
         for (TInt32 n = in.count(); n > 0; --n) {
             TInt32 length = in.count();
             const TUint8* bytes = in.take(static_cast<TUint32>(length));
-            Vec<TUint16> units = decodeConstant(bytes, static_cast<TUint32>(length));
-            vm.stringConstants.append(OString(vm.arena(), units.data(), units.size()));
+            const std::string_view utf8(reinterpret_cast<const char*>(bytes), length);
+            vm.stringConstants.append(OString(vm.arena(), CAppsString::fromUtf8(utf8)));
         }
     }
 
