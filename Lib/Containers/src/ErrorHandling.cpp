@@ -82,6 +82,10 @@ void clearLastError() {
     lastError().text.clear();
 }
 
+void raiseNullPointer() {
+    raise(KErrNullPointer, "NULL pointer");
+}
+
 void raiseIndexError(int, int) {
     raise(KErrInvalidArgument);
 }

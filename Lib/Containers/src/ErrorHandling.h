@@ -41,6 +41,8 @@ const CAppsString& lastErrorText();
 void clearLastError();
 
 [[noreturn]] void raiseIndexError(int index, int size);
+// Code 1 with "NULL pointer": a null reference or address was dereferenced.
+[[noreturn]] void raiseNullPointer();
 
 // Internal invariant check: prints the expression, the source and the operation, then aborts.
 [[noreturn]] void internalCheckFailed(const char* expression, const char* file,

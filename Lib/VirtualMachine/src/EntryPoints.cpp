@@ -26,6 +26,15 @@ const char* const VirtualMachine::kEntryNames[EntryNameCount] = {
 
 namespace {
 
+// The value dereferenced `times` times, each step null-tested.
+TInt32 dereference(const Arena& memory, TInt32 value, int times) {
+    for (int i = 0; i < times; ++i) {
+        if (value == 0) raiseNullPointer();
+        value = memory.int32(static_cast<Address>(value));
+    }
+    return value;
+}
+
 // A new piece begins after every '<'; a leading '<' or '(' is a piece of its own.
 std::vector<CAppsString> splitPieces(const CAppsString& name) {
     std::vector<CAppsString> pieces(1);
@@ -112,13 +121,7 @@ TInt32 VirtualMachine::convertToLevel(TInt32 level, TInt32 value, GcCode innermo
         }
         return static_cast<TInt32>(inner);
     }
-    if (level >= -3 && level <= 0) {
-        for (int i = 0; i < -level; ++i) {
-            if (value == 0) raise(KErrNullPointer, "NULL pointer");
-            value = memory.int32(static_cast<Address>(value));
-        }
-        return value;
-    }
+    if (level >= -3 && level <= 0) return dereference(memory, value, -level);
     return 0;
 }
 
@@ -130,19 +133,6 @@ TInt32 VirtualMachine::call(TInt32 handleIndex, const Vec<int>& values, const Ve
     }
     return execute(handleIndex, values, levels, resultLevel);
 }
-
-namespace {
-
-// The receiver's class type id: the first argument dereferenced once per indirection level.
-TInt32 receiverType(const Arena& memory, TInt32 value, int level) {
-    for (int i = 0; i < level; ++i) {
-        if (value == 0) raise(KErrNullPointer, "NULL pointer");
-        value = memory.int32(static_cast<Address>(value));
-    }
-    return value;
-}
-
-} // namespace
 
 TInt32 VirtualMachine::execute(TInt32 handleIndex, const Vec<int>& values, const Vec<int>& levels,
                                TInt32 resultLevel) {
@@ -164,8 +154,10 @@ TInt32 VirtualMachine::execute(TInt32 handleIndex, const Vec<int>& values, const
                                          GC_CODE_REFERENCE_BOX));
         }
         TInt32 type = -1;
+        // A virtual method dispatches on the receiver's class type id: its first argument
+        // dereferenced once per indirection level.
         if (method.isVirtual && sp > firstArgument)
-            type = receiverType(memory, slot(firstArgument), handle.argLevels[0]);
+            type = dereference(memory, slot(firstArgument), handle.argLevels[0]);
         for (const ExportedMethod::MethodEntry& entry : method.entries) {
             if (entry.typeId != type) continue;
             if (entry.codeOffset >= 0 && entry.codeOffset < code.size() &&

@@ -1360,7 +1360,7 @@ stackFault:
     SAVE(0);
     vm.fatalError(sp > VirtualMachine::kStackSlots / 2 ? "Stack overflow" : "Stack underflow", pc);
 nullPointer:
-    raise(KErrNullPointer, "NULL pointer");
+    raiseNullPointer();
 budgetSpent:
     SAVE(0);
     vm.testStepBudget = -1;

@@ -45,10 +45,6 @@ OVector OVector::create(VMHeap& heap, TInt32 elementBytes, TInt32 count) {
     return OVector(heap, object, elementBytes);
 }
 
-void OVector::raiseNull() {
-    raise(KErrNullPointer, "NULL pointer");
-}
-
 // Bytecode can write every word of the arena, so the object, its words and its buffer's
 // header are checked before the buffer is touched: the element range always lies inside a
 // live plain entry.

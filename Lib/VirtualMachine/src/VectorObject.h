@@ -33,14 +33,14 @@ public:
     // consistent vector object of this element size raises code 10.
     // (Inline: natives open a vector on every call.)
     static OVector open(VMHeap& heap, Address object, TInt32 elementBytes) {
-        if (object == 0) raiseNull();
+        if (object == 0) raiseNullPointer();
         OVector vector(heap, object, elementBytes);
         vector.checkConsistent();
         return vector;
     }
     // The vector a vector value refers to (word 0 of the holder or field), checked as open.
     static OVector ofValue(VMHeap& heap, Address value, TInt32 elementBytes) {
-        if (value == 0) raiseNull();
+        if (value == 0) raiseNullPointer();
         return open(heap, heap.arena().word(value), elementBytes);
     }
 
@@ -108,7 +108,6 @@ private:
     // Opens a gap of n elements at index (n > 0, index checked); returns the new count.
     TInt32 openGap(TInt32 index, TInt64 n);
     void checkConsistent() const;
-    [[noreturn]] static void raiseNull();
     bool overlapsBuffer(const TUint8* bytes, size_t length) const;
 
     VMHeap* heap;

@@ -73,7 +73,7 @@ Address VirtualMachine::newStringValue(OString text) {
 
 OString VirtualMachine::stringValue(Address value) {
     const Address object = value ? memory.word(value) : 0;
-    if (object == 0) raise(KErrNullPointer, "NULL pointer");
+    if (object == 0) raiseNullPointer();
     return OString::share(memory, memory.word(object + 4));
 }
 

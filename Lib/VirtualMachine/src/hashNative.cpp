@@ -59,7 +59,7 @@ private:
     Hash& hashAt(TInt32 argumentSlots, TInt32 k) const {
         const Address box = Address(argument(argumentSlots, k));
         const Address object = box ? vm.arena().word(box) : 0;
-        if (object == 0) raise(KErrNullPointer, "NULL pointer");
+        if (object == 0) raiseNullPointer();
         Hash* hash = dynamic_cast<Hash*>(heap.nativeObject(object));
         if (!hash) raise(KErrVM, "Hash: invalid hash object");
         return *hash;
@@ -71,7 +71,7 @@ private:
     // 1: box, algorithm
     void create() {
         const Address box = Address(argument(2, 0));
-        if (box == 0) raise(KErrNullPointer, "NULL pointer");
+        if (box == 0) raiseNullPointer();
         const Address object =
             heap.allocateNative(std::make_unique<Hash>(argument(2, 1)), 8, GC_CODE_HASH);
         vm.arena().setWord(box, object);

@@ -10,7 +10,7 @@ using Binary = TInt64 (*)(TInt64, TInt64);
 
 Address longReference(const VirtualMachine& vm, TInt32 index) {
     const Address reference = Address(vm.slot(index));
-    if (reference == 0) raise(KErrNullPointer, "NULL pointer");
+    if (reference == 0) raiseNullPointer();
     return reference;
 }
 

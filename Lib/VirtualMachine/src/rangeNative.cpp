@@ -37,7 +37,7 @@ private:
     }
     Address rangeAt(TInt32 argumentSlots, TInt32 k) const {
         const Address r = Address(argument(argumentSlots, k));
-        if (r == 0) raise(KErrNullPointer, "NULL pointer");
+        if (r == 0) raiseNullPointer();
         return r;
     }
     static void requireNonNegative(TInt32 value) {

@@ -36,9 +36,6 @@ constexpr size_t kShortPattern = 8;
 [[noreturn]] void raiseFormat() {
     raise(KErrDataFormat);
 }
-[[noreturn]] void raiseNull() {
-    raise(KErrNullPointer, "NULL pointer");
-}
 
 int checkedLength(TInt64 length) {
     if (length > kMaxUnits) raise(KErrInvalidArgument, "Out of memory");
@@ -400,7 +397,7 @@ public:
     // A box to store a string value into.
     Address box(int index) const {
         Address box = reference(index);
-        if (box == 0) raiseNull();
+        if (box == 0) raiseNullPointer();
         return box;
     }
     Arena& arena() const { return vm.arena(); }
@@ -464,7 +461,7 @@ private:
     static Address stringObject(const Args& args, int index) {
         Address value = args.reference(index);
         Address object = value ? args.arena().word(value) : 0;
-        if (object == 0) raiseNull();
+        if (object == 0) raiseNullPointer();
         const VMHeap& heap = args.vm.heap();
         const Address entryAddress = object - kHeaderSize;
         if (object % 4 != 0 || object < kHeaderSize || heap.isFree(entryAddress) ||

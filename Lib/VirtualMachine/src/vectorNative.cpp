@@ -64,7 +64,7 @@ private:
     }
     Address boxAt(TInt32 argumentSlots, TInt32 k) const {
         const Address box = Address(argument(argumentSlots, k));
-        if (box == 0) raise(KErrNullPointer, "NULL pointer");
+        if (box == 0) raiseNullPointer();
         return box;
     }
     // The element whose first slot is at stack index first, read in place: slots are
