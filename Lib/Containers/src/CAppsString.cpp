@@ -31,17 +31,25 @@ std::string CAppsString::toLatin1() const {
 
 std::string CAppsString::toUtf8() const {
     std::string out;
+    TUint8 bytes[3];
     for (TUint16 u : *this) {
-        if (u < 0x80) {
-            out.push_back(static_cast<char>(u));
-        } else if (u < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (u >> 6)));
-            out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xE0 | (u >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
-        }
+        const TUint8* end = encodeUtf8(u, bytes);
+        out.append(reinterpret_cast<const char*>(bytes), end - bytes);
+    }
+    return out;
+}
+
+TUint8* CAppsString::encodeUtf8(TUint16 unit, TUint8* out) {
+    switch (utf8Length(unit)) {
+    case 1: *out++ = static_cast<TUint8>(unit); break;
+    case 2:
+        *out++ = static_cast<TUint8>(0xC0 | (unit >> 6));
+        *out++ = static_cast<TUint8>(0x80 | (unit & 0x3F));
+        break;
+    default:
+        *out++ = static_cast<TUint8>(0xE0 | (unit >> 12));
+        *out++ = static_cast<TUint8>(0x80 | ((unit >> 6) & 0x3F));
+        *out++ = static_cast<TUint8>(0x80 | (unit & 0x3F));
     }
     return out;
 }

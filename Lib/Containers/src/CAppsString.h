@@ -28,4 +28,9 @@ public:
     std::string toLatin1() const;
     std::string toUtf8() const;
     static CAppsString fromUtf8(std::string_view utf8);
+
+    // UTF-8 of one 16-bit unit on its own (a surrogate too): its length, and its bytes
+    // written at out; returns the byte after them.
+    static int utf8Length(TUint16 unit) { return unit < 0x80 ? 1 : unit < 0x800 ? 2 : 3; }
+    static TUint8* encodeUtf8(TUint16 unit, TUint8* out);
 };

@@ -133,25 +133,6 @@ TUint16 decodeSequence(const TUint8* bytes, int length) {
     return static_cast<TUint16>(value);
 }
 
-int utf8Length(TUint16 unit) {
-    return unit < 0x80 ? 1 : unit < 0x800 ? 2 : 3;
-}
-
-TUint8* encodeUnit(TUint16 unit, TUint8* out) {
-    switch (utf8Length(unit)) {
-    case 1: *out++ = static_cast<TUint8>(unit); break;
-    case 2:
-        *out++ = static_cast<TUint8>(0xC0 | (unit >> 6));
-        *out++ = static_cast<TUint8>(0x80 | (unit & 0x3F));
-        break;
-    default:
-        *out++ = static_cast<TUint8>(0xE0 | (unit >> 12));
-        *out++ = static_cast<TUint8>(0x80 | ((unit >> 6) & 0x3F));
-        *out++ = static_cast<TUint8>(0x80 | (unit & 0x3F));
-    }
-    return out;
-}
-
 } // namespace
 
 OString::OString(Arena& arena, const TUint16* units, int count) : arena(&arena) {
@@ -331,11 +312,11 @@ Vec<TUint8> OString::toUtf8() const {
     const TUint16* text = units();
     int count = length();
     TInt64 byteCount = 0;
-    for (int i = 0; i < count; ++i) byteCount += utf8Length(text[i]);
+    for (int i = 0; i < count; ++i) byteCount += CAppsString::utf8Length(text[i]);
     if (byteCount > std::numeric_limits<int>::max()) raiseOutOfMemory();
     Vec<TUint8> bytes(static_cast<int>(byteCount));
     TUint8* out = bytes.data();
-    for (int i = 0; i < count; ++i) out = encodeUnit(text[i], out);
+    for (int i = 0; i < count; ++i) out = CAppsString::encodeUtf8(text[i], out);
     return bytes;
 }
 
