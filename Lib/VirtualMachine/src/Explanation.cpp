@@ -4,6 +4,7 @@
 #include "Opcodes.h"
 #include "VirtualMachine.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -83,7 +84,9 @@ void VirtualMachine::recordFailure(std::string cause) {
             failure.frames.push_back({methodStack[frame], position});
         else
             ++failure.framesLeftOut;
-        if (frame > 0) position = returnAddressOf(frame) - 1;
+        // A forged return address may be any number; the frame then shows "outside the code".
+        if (frame > 0)
+            position = static_cast<TInt32>(std::max<TInt64>(returnAddressOf(frame), 0) - 1);
     }
 }
 
