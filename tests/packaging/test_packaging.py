@@ -275,7 +275,7 @@ class InstallAndRemove(Packages):
                                            text=True)
             if FIRST_FRAME == "-":
                 time.sleep(2)
-                self.assertIsNone(application.poll(), application.communicate()[1])
+                self.assert_running(application)
                 print("\nskipped the frame check: the packaged application has no known "
                       "first frame (examples/demo is not there yet)", file=sys.stderr)
                 return
@@ -286,6 +286,10 @@ class InstallAndRemove(Packages):
                     process.terminate()
                     process.communicate(timeout=WAIT)
 
+    def assert_running(self, application):
+        if application.poll() is not None:
+            self.fail("the application ended: " + application.communicate()[1])
+
     def assert_first_frame(self, display, application):
         screen = X11Screen(display)
         try:
@@ -295,7 +299,7 @@ class InstallAndRemove(Packages):
                 actual = [(x, y, screen.pixel(x, y)) for x, y, _ in points]
                 if actual == points or time.time() > deadline:
                     break
-                self.assertIsNone(application.poll(), application.communicate()[1])
+                self.assert_running(application)
                 time.sleep(0.2)
             self.assertEqual([f"{c:06X}" for _, _, c in actual],
                              [f"{c:06X}" for _, _, c in points])
