@@ -276,8 +276,8 @@ class InstallAndRemove(Packages):
             if FIRST_FRAME == "-":
                 time.sleep(2)
                 self.assert_running(application)
-                print("\nskipped the frame check: the packaged application has no known "
-                      "first frame (examples/demo is not there yet)", file=sys.stderr)
+                print("\nskipped the frame check: no first frame is known for the packaged "
+                      "application (examples/demo with its first-frame file)", file=sys.stderr)
                 return
             self.assert_first_frame(display, application)
         finally:
