@@ -163,9 +163,9 @@ inline Outcome runImage(VirtualMachine& vm, RecordingServices& services,
 
 inline Outcome runProgram(const std::string& source,
                           const RecordingServices::Extension& extension = {},
-                          TInt64 stepBudget = 0) {
+                          TUint64 instructionBudget = 0) {
     VirtualMachine vm;
-    vm.testStepBudget = stepBudget;
+    vm.setInstructionBudget(instructionBudget);
     RecordingServices services;
     services.extension = extension;
     return runImage(vm, services, assembleOrThrow(source));

@@ -618,13 +618,38 @@ TEST(Interpreter, FusedSequencesBehaveLikeTheirInstructions) {
     }
 }
 
-TEST(Interpreter, StepBudgetEndsEndlessPrograms) {
-    VirtualMachine vm;
-    RecordingServices services;
-    vm.testStepBudget = 1000;
-    const Outcome outcome = runImage(vm, services, assembleOrThrow(program("loop:\n jump loop")));
-    EXPECT_EQ(outcome.ending, Outcome::Fatal);
-    EXPECT_LT(vm.testStepBudget, 0);
+// The budget counts control transfers: the start of the run, jumps, calls and returns.
+TEST(Interpreter, InstructionBudgetEndsEndlessPrograms) {
+    const std::string countToThree = "push_int 0\n"
+                                     "again:\n push_local_addr -1\n inc_cell\n"
+                                     " push_local -1\n push_int 3\n lt\n jump_if_false done\n"
+                                     " jump again\n"
+                                     "done:\n print\n";
+    const struct {
+        const char* name;
+        std::string body;
+        TUint64 budget;
+        Outcome::Ending ending;
+    } cases[] = {
+        {"jump to itself", "loop:\n jump loop", 1000, Outcome::Fatal},
+        {"fused counter jumping back",
+         "push_int 0\nloop:\n push_local_addr -1\n inc_cell\n jump loop", 1000, Outcome::Fatal},
+        {"no limit", countToThree, 0, Outcome::Returned},
+        {"enough for start, two jumps back, exit and return", countToThree, 5, Outcome::Returned},
+        {"one transfer short", countToThree, 4, Outcome::Fatal},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        VirtualMachine vm;
+        RecordingServices services;
+        vm.setInstructionBudget(c.budget);
+        const Outcome outcome = runImage(vm, services, assembleOrThrow(program(c.body)));
+        EXPECT_EQ(outcome.ending, c.ending);
+        EXPECT_EQ(vm.instructionBudgetExhausted(), c.ending == Outcome::Fatal);
+        if (c.ending == Outcome::Returned) {
+            EXPECT_EQ(outcome.log, Log{"3"});
+        }
+    }
 }
 
 } // namespace

@@ -17,8 +17,9 @@ class VirtualMachine;
 struct RunnerOptions {
     CAppsString applicationDirectory;
     std::vector<ScriptStep> script;
-    std::string scriptName; // for messages about the script
-    int timeLimit = -1;     // milliseconds; negative: none
+    std::string scriptName;        // for messages about the script
+    int timeLimit = -1;            // milliseconds; negative: none
+    TUint64 instructionBudget = 0; // VirtualMachine::setInstructionBudget; 0: none
 };
 
 // The runtime without a window: loads index.mcb from the application directory, runs main,

@@ -259,7 +259,7 @@ public:
     void run() {
         if (vm.dispatchIds.size() != static_cast<size_t>(vm.code.size()) + 1)
             buildDispatchIds(vm.code, vm.dispatchIds);
-        if (vm.testStepBudget != 0)
+        if (vm.budgeted)
             loop<true>();
         else
             loop<false>();
@@ -271,7 +271,7 @@ public:
     void throwObject(Address object);
 
 private:
-    // The loop; with kCounted it spends the test step budget.
+    // The loop; with kCounted it spends the instruction budget.
     template <bool kCounted> void loop();
 
     bool catches(TInt32 handlerType, TInt32 type) const;
@@ -410,7 +410,7 @@ template <bool kCounted> void Interpreter::loop() {
     TInt32 pc = vm.pc;
     TInt32 sp = vm.sp;
     TInt64 outside = 0; // a transfer target outside the code
-    TInt64 budget = vm.testStepBudget;
+    TInt64 budget = vm.budgetLeft;
 
 #define S8(k) static_cast<TInt32>(static_cast<TInt8>(code[pc + (k)]))
 #define U8(k) static_cast<TUint32>(code[pc + (k)])
@@ -429,7 +429,7 @@ template <bool kCounted> void Interpreter::loop() {
     do {                                                                                           \
         vm.pc = pc + (operandBytes);                                                               \
         vm.sp = sp;                                                                                \
-        if constexpr (kCounted) vm.testStepBudget = budget;                                        \
+        if constexpr (kCounted) vm.budgetLeft = budget;                                            \
     } while (0)
     // The instruction reads slots down to sp - below and writes slots up to sp + above.
 #define NEED(below, above)                                                                         \
@@ -444,7 +444,7 @@ template <bool kCounted> void Interpreter::loop() {
     do {                                                                                           \
         const TInt64 to = (target);                                                                \
         if constexpr (kCounted)                                                                    \
-            if (--budget <= 0) goto budgetSpent;                                                   \
+            if (--budget < 0) goto budgetSpent;                                                    \
         if (static_cast<TUint64>(to) < codeSize) {                                                 \
             pc = static_cast<TInt32>(to);                                                          \
             DISPATCH();                                                                            \
@@ -454,7 +454,7 @@ template <bool kCounted> void Interpreter::loop() {
     } while (0)
 #define CHARGE(units)                                                                              \
     if constexpr (kCounted)                                                                        \
-        if ((budget -= (units)) <= 0) goto budgetSpent
+        if ((budget -= (units)) < 0) goto budgetSpent
 #define PUSH(value)                                                                                \
     do {                                                                                           \
         const TUint32 pushed = (value);                                                            \
@@ -1363,8 +1363,8 @@ nullPointer:
     raiseNullPointer();
 budgetSpent:
     SAVE(0);
-    vm.testStepBudget = -1;
-    vm.fatalError("Step budget spent", pc);
+    vm.budgetLeft = -1;
+    raise(KErrFatal, "instruction budget exhausted");
 
 #undef S8
 #undef U8
