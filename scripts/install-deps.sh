@@ -10,6 +10,7 @@ packages=(
   clang-format
   lua5.4
   luajit
+  time
 )
 
 missing=()
