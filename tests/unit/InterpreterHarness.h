@@ -79,6 +79,7 @@ public:
 struct Outcome {
     enum Ending { Returned, Exit, Fatal, Error } ending = Returned;
     TInt32 errorCode = 0; // Error: the code that reached the host
+    TInt32 sp = 0;        // where the run left the stack
     std::vector<std::string> log;
 };
 
@@ -158,6 +159,7 @@ inline Outcome runImage(VirtualMachine& vm, RecordingServices& services,
     }
     clearLastError();
     outcome.log = services.logLines;
+    outcome.sp = vm.sp;
     return outcome;
 }
 

@@ -255,6 +255,9 @@ private:
     TInt32 currentCall = -1;
     Vec<StoredMethodCall> queue;
     std::vector<TUint8> dispatchIds; // Interpreter.cpp: per code byte, rebuilt as code grows
+    // Interpreter.cpp: per method, the argument and extra slots that its frame starts below
+    // the return address; rebuilt as methods are loaded.
+    std::vector<TInt64> callerSlots;
     bool budgeted = false;
     TInt64 budgetLeft = 0; // negative once spent
 };
