@@ -81,6 +81,7 @@ struct Outcome {
     TInt32 errorCode = 0; // Error: the code that reached the host
     TInt32 sp = 0;        // where the run left the stack
     std::vector<std::string> log;
+    std::string explanation; // the machine's, when the call failed
 };
 
 // The tables and methods every test program shares. The internal throw logs the error text and
@@ -160,6 +161,7 @@ inline Outcome runImage(VirtualMachine& vm, RecordingServices& services,
     clearLastError();
     outcome.log = services.logLines;
     outcome.sp = vm.sp;
+    outcome.explanation = vm.explanation();
     return outcome;
 }
 

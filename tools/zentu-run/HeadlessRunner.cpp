@@ -40,6 +40,8 @@ int HeadlessRunner::run() {
     vm = std::make_unique<VirtualMachine>();
     vm->setInstructionBudget(options.instructionBudget);
     scheduler.setMachine(vm.get());
+    if (options.explain) guard.setExplaining(true);
+    guard.explain(vm.get());
 
     const CAppsString imageName("index.mcb");
     std::unique_ptr<ZARNOK::FileInputStream> image(services.openFileForReading(imageName));

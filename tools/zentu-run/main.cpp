@@ -23,10 +23,11 @@ namespace {
 constexpr int kUsageError = 2;
 
 int usage() {
-    std::fputs("usage: zentu-run [--events FILE] [--time-limit MS] [--instruction-budget N] "
-               "[APPDIR]\n"
+    std::fputs("usage: zentu-run [--explain] [--events FILE] [--time-limit MS] "
+               "[--instruction-budget N] [APPDIR]\n"
                "Runs the application in APPDIR (default: the working directory) without a\n"
-               "window; README.md describes the event script.\n",
+               "window; README.md describes the event script. --explain (or ZENTU_EXPLAIN=1)\n"
+               "says why the application failed.\n",
                stderr);
     return kUsageError;
 }
@@ -36,6 +37,7 @@ struct Arguments {
     std::optional<int> timeLimit;
     TUint64 instructionBudget = 0; // 0: no limit
     std::optional<std::string> directory;
+    bool explain = false;
 };
 
 std::optional<int> milliseconds(const char* text) {
@@ -58,7 +60,9 @@ std::optional<TUint64> count(const char* text) {
 bool parseArguments(int argc, char** argv, Arguments& arguments) {
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
-        if (argument == "--events" && i + 1 < argc) {
+        if (argument == "--explain") {
+            arguments.explain = true;
+        } else if (argument == "--events" && i + 1 < argc) {
             arguments.events = argv[++i];
         } else if (argument == "--time-limit" && i + 1 < argc) {
             arguments.timeLimit = milliseconds(argv[++i]);
@@ -133,6 +137,7 @@ int main(int argc, char** argv) {
     options.timeLimit = arguments.timeLimit.value_or(-1);
     options.scriptName = arguments.events;
     options.instructionBudget = arguments.instructionBudget;
+    options.explain = arguments.explain;
     if (!arguments.events.empty() && !readScript(arguments.events, options.script))
         return kUsageError;
 
