@@ -219,6 +219,67 @@ TEST(Loader, RefusesMalformedHeadersAndTables) {
     expectRefused({});
 }
 
+// Indexes near the int32 limit, read from the image and added to the table bases of a first
+// image (code 37 bytes, 2 methods, 2 strings, highest type id 2), fail the load instead of
+// wrapping; type ids also fail beyond the per-type tables' limit of 2^24.
+TEST(Loader, RefusesIndexesThatOverflowTheirBase) {
+    constexpr std::int32_t kMax = 0x7FFFFFFF;
+    constexpr std::uint8_t kMaxBytes[] = {0xFF, 0xFF, 0xFF, 0x7F};
+    auto withOperands = [&](std::uint8_t opcode, int maxAt, int operands) {
+        Image image;
+        image.code = {opcode};
+        for (int i = 0; i < operands; ++i)
+            for (int b = 0; b < 4; ++b) image.code.push_back(i == maxAt ? kMaxBytes[b] : 0);
+        return image;
+    };
+    struct Case {
+        const char* what;
+        Image image;
+    };
+    std::vector<Case> cases;
+    Image image;
+    image.types = {{0, {}, {}, 1, kMax, {}}};
+    cases.push_back({"super type", image});
+    image.types = {{0, {}, {}, 1, 1 << 24, {}}};
+    cases.push_back({"super type beyond the type limit", image});
+    image = {};
+    image.virtualMethods = {{"v", {{kMax, 0, 0}}}};
+    cases.push_back({"virtual entry type id", image});
+    image.virtualMethods = {{"v", {{0, kMax, 0}}}};
+    cases.push_back({"virtual entry code offset", image});
+    image.virtualMethods = {{"v", {{0, 0, kMax}}}};
+    cases.push_back({"virtual entry method index", image});
+    image = {};
+    image.exportedMethods = {{"e", kMax, 0}};
+    cases.push_back({"exported code offset", image});
+    image.exportedMethods = {{"e", 0, kMax}};
+    cases.push_back({"exported method index", image});
+    cases.push_back({"call target", withOperands(0x0E, 0, 2)});
+    cases.push_back({"call method index", withOperands(0x0E, 1, 2)});
+    cases.push_back({"push_string", withOperands(0x15, 0, 1)});
+    cases.push_back({"store_type", withOperands(0x16, 0, 1)});
+    cases.push_back({"push_handler type", withOperands(0x75, 0, 2)});
+    cases.push_back({"push_handler offset", withOperands(0x75, 1, 2)});
+
+    for (Case& c : cases) {
+        VirtualMachine vm;
+        ASSERT_EQ(load(vm, writeImage(sampleImage())), 0);
+        c.image.identifier[0] = 'O';
+        EXPECT_EQ(load(vm, writeImage(c.image)), -1) << c.what;
+        EXPECT_LE(vm.maxTypeId, 2) << c.what;
+    }
+}
+
+TEST(Loader, AcceptsTypeIdsUpToTheTypeLimit) {
+    Image image;
+    image.types = {{0, {}, {}, 1, (1 << 24) - 1, {}}};
+    image.virtualMethods = {{"v", {{(1 << 24) - 1, 0, 0}}}};
+    VirtualMachine vm;
+    ASSERT_EQ(load(vm, writeImage(image)), 0);
+    EXPECT_EQ(vm.superTypes[1], 1 << 24);
+    EXPECT_EQ(vm.maxTypeId, 1 << 24);
+}
+
 TEST(Loader, RefusesEveryTruncationOfTheTables) {
     const auto good = writeImage(sampleImage());
     const size_t codeStart = good.size() - sampleImage().code.size();

@@ -4,6 +4,7 @@
 #include "Opcodes.h"
 #include "VirtualMachine.h"
 
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -63,6 +64,14 @@ bool isWidth(TInt32 w) {
     return w == 1 || w == 2 || w == 4;
 }
 
+// An index from the image moved onto its table's base. The sum is formed in 64 bits: an
+// index near the int32 limit would otherwise wrap before anything could check it.
+TInt32 rebase(TInt32 index, TInt32 base) {
+    const TInt64 sum = TInt64(index) + base;
+    if (sum < INT32_MIN || sum > INT32_MAX) raise(KErrVM, "Index out of range");
+    return static_cast<TInt32>(sum);
+}
+
 } // namespace
 
 class Loader {
@@ -101,7 +110,8 @@ private:
             method.name = readName();
             TInt32 codeOffset = in.varint(width[0]);
             TInt32 methodIndex = in.varint(width[1]);
-            method.entries.append({-1, codeOffset + codeBase, methodIndex + methodBase});
+            method.entries.append(
+                {-1, rebase(codeOffset, codeBase), rebase(methodIndex, methodBase)});
             vm.exportedMethods.append(std::move(method));
             vm.indexExportedName(vm.exportedMethods.size() - 1);
         }
@@ -121,9 +131,9 @@ private:
             }
             virtualMethodMap.push_back(index);
             for (TInt32 entries = in.varint(width[8]); entries > 0; --entries) {
-                TInt32 typeId = in.varint(width[2]) + typeBase;
-                TInt32 codeOffset = in.varint(width[0]) + codeBase;
-                TInt32 methodIndex = in.varint(width[1]) + methodBase;
+                TInt32 typeId = rebaseType(in.varint(width[2]));
+                TInt32 codeOffset = rebase(in.varint(width[0]), codeBase);
+                TInt32 methodIndex = rebase(in.varint(width[1]), methodBase);
                 vm.exportedMethods[index].entries.append({typeId, codeOffset, methodIndex});
                 if (typeId > vm.maxTypeId) vm.maxTypeId = typeId;
             }
@@ -145,7 +155,7 @@ private:
             readList(e, vm.typeRefOffsets[typeId]);
             if (!readFlaggedList(e, vm.typeOffsetFlags[typeId], vm.typeFlaggedOffsets[typeId]))
                 return false;
-            TInt32 superType = in.varint(width[3]) == 0 ? -1 : in.varint(width[2]) + typeBase;
+            TInt32 superType = in.varint(width[3]) == 0 ? -1 : rebaseType(in.varint(width[2]));
             while (vm.superTypes.size() < typeId) vm.superTypes.append(-2);
             if (vm.superTypes.size() == typeId)
                 vm.superTypes.append(superType);
@@ -187,7 +197,7 @@ private:
     void takeBases() {
         codeBase = vm.code.size();
         methodBase = vm.methodGCInfos.size();
-        typeBase = vm.maxTypeId + 1;
+        typeBase = rebase(vm.maxTypeId, 1);
         stringBase = vm.stringConstants.size();
     }
 
@@ -212,7 +222,7 @@ private:
     void relocateCode() {
         const TInt32 codeSize = static_cast<TInt32>(in.remaining());
         vm.images[imageIndex].codeSize = codeSize;
-        vm.code.resize(codeBase + codeSize);
+        vm.code.resize(rebase(codeSize, codeBase));
         out = reinterpret_cast<TUint8*>(vm.code.data()) + codeBase;
         while (in.remaining() > 0) {
             const TUint8 opcode = in.byte();
@@ -258,20 +268,28 @@ private:
     TInt32 relocate(OperandKind kind, TInt32 v) {
         switch (kind) {
         case OperandKind::CodeOffset:
-        case OperandKind::HandlerOffset: return v + codeBase;
-        case OperandKind::MethodIndex: return v >= 0 ? v + methodBase : v;
-        case OperandKind::HandlerType: return v >= 0 ? v + typeBase : v;
-        case OperandKind::StringConst: return v + stringBase;
+        case OperandKind::HandlerOffset: return rebase(v, codeBase);
+        case OperandKind::MethodIndex: return v >= 0 ? rebase(v, methodBase) : v;
+        case OperandKind::HandlerType: return v >= 0 ? rebaseType(v) : v;
+        case OperandKind::StringConst: return rebase(v, stringBase);
         case OperandKind::NamedMethod:
             if (v < 0 || static_cast<size_t>(v) >= virtualMethodMap.size())
                 raise(KErrInvalidArgument);
             return virtualMethodMap[v];
         case OperandKind::TypeId:
-            v += typeBase;
+            v = rebaseType(v);
             if (v > vm.maxTypeId) vm.maxTypeId = v;
             return v;
         default: return v;
         }
+    }
+
+    // Type ids stay within the per-type tables' limit, so that the highest one, which the
+    // next image's type base follows, can never approach the int32 limit.
+    TInt32 rebaseType(TInt32 index) const {
+        const TInt32 typeId = rebase(index, typeBase);
+        if (typeId > kMaxTypeIndex) raise(KErrVM, "Type id out of range");
+        return typeId;
     }
 
     VirtualMachine& vm;
