@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <exception>
 
+EntryCallGuard::EntryCallGuard() : explaining(qEnvironmentVariable("ZENTU_EXPLAIN") == "1") {}
+
 bool EntryCallGuard::run(const std::function<void()>& call) {
     if (ended) return false;
     try {
@@ -29,6 +31,7 @@ void EntryCallGuard::end(int exitStatus) {
     if (ended) return;
     ended = true;
     status = exitStatus;
+    writeExplanation();
     QCoreApplication::exit(exitStatus);
 }
 
@@ -37,4 +40,18 @@ void EntryCallGuard::endWithFatalError(const CAppsString& text) {
     const std::string line = "FATAL: " + text.toUtf8() + "\n";
     std::fwrite(line.data(), 1, line.size(), stderr);
     end(1);
+}
+
+void EntryCallGuard::writeExplanation() const {
+    if (!explaining || !explained) return;
+    const std::string text = explained->explanation();
+    if (text.empty()) return;
+    std::string lines;
+    for (size_t start = 0; start <= text.size();) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        lines += "EXPLAIN: " + text.substr(start, end - start) + "\n";
+        start = end + 1;
+    }
+    std::fwrite(lines.data(), 1, lines.size(), stderr);
 }

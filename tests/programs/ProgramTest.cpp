@@ -15,6 +15,7 @@ namespace {
 struct Expectation {
     int exitStatus = 0;
     QStringList arguments;
+    QStringList environment; // NAME=VALUE
     QList<QByteArray> lines;
 };
 
@@ -42,6 +43,8 @@ bool parseExpectation(const QByteArray& text, Expectation& out, const QByteArray
         } else if (line.startsWith("args ")) {
             for (const QByteArray& word : line.mid(5).simplified().split(' '))
                 out.arguments << QString::fromUtf8(word);
+        } else if (line.startsWith("env ")) {
+            out.environment << QString::fromUtf8(line.mid(4).trimmed());
         } else if (!line.isEmpty() && !line.startsWith('#')) {
             fail("unknown directive: " + QString::fromUtf8(line));
             return false;
@@ -145,6 +148,11 @@ int main(int argc, char** argv) {
     arguments << appDir;
     QProcess process;
     process.setWorkingDirectory(appDir);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("ZENTU_EXPLAIN");
+    for (const QString& setting : expectation.environment)
+        environment.insert(setting.section('=', 0, 0), setting.section('=', 1));
+    process.setProcessEnvironment(environment);
     process.start(runner, arguments);
     if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit) {
         fail("zentu-run did not finish normally");

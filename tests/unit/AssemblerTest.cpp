@@ -406,7 +406,8 @@ TEST(AssemblerErrors, SurvivesGarbledSources) {
 // ---- the manual --------------------------------------------------------------------------
 
 std::string manual() {
-    auto path = std::filesystem::path(__FILE__).parent_path() / "../../docs/ASSEMBLY.md";
+    // Not from __FILE__: ccache may make it relative to the build directory.
+    auto path = std::filesystem::path(ZENTU_SOURCE_DIR) / "docs/ASSEMBLY.md";
     std::ifstream in(path);
     std::ostringstream text;
     text << in.rdbuf();

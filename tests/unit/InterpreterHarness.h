@@ -80,6 +80,7 @@ struct Outcome {
     enum Ending { Returned, Exit, Fatal, Error } ending = Returned;
     TInt32 errorCode = 0; // Error: the code that reached the host
     std::vector<std::string> log;
+    std::string explanation; // the machine's, when the call failed
 };
 
 // The tables and methods every test program shares. The internal throw logs the error text and
@@ -158,6 +159,7 @@ inline Outcome runImage(VirtualMachine& vm, RecordingServices& services,
     }
     clearLastError();
     outcome.log = services.logLines;
+    outcome.explanation = vm.explanation();
     return outcome;
 }
 

@@ -442,9 +442,8 @@ TEST(Interpreter, CatchUnwindsTheCallStacks) {
     EXPECT_EQ(depths, (std::vector<int>{2, 2, 1, 1}));
 }
 
-TEST(Interpreter, ErrorResumesAfterTheFailingInstruction) {
-    // This internal throw returns: the program goes on after the failing instruction with
-    // the stack as the instruction found it.
+TEST(Interpreter, AnInternalThrowThatReturnsEndsTheCallWithTheFatalError) {
+    // Resuming after the failing instruction would leave its work undone.
     const std::string source = R"(
 .exports
 .export "main" code=main method=main
@@ -463,10 +462,16 @@ main:
     deref
     print
     print
-    jump_w -100000
+    push_int -1
+    ret 0, 0
 )";
-    EXPECT_EQ(runProgram(expandPrint(source)).log,
-              (Log{"NullPointerException: NULL pointer", "0", "9"}));
+    const Outcome outcome = runProgram(expandPrint(source));
+    EXPECT_EQ(outcome.ending, Outcome::Fatal);
+    EXPECT_EQ(outcome.log, Log{"NullPointerException: NULL pointer"});
+    EXPECT_EQ(outcome.explanation,
+              "vminternalthrow<int>,<string> returned instead of throwing the error\n"
+              "  vminternalthrow_int_string: ret ; 0005\n"
+              "  main: deref ; 0018");
 }
 
 TEST(Interpreter, ExtensionCalls) {

@@ -182,7 +182,17 @@ void expectRefused(const std::vector<std::uint8_t>& bytes) {
     EXPECT_EQ(load(vm, bytes), -1);
 }
 
-// The load entry turns every refusal into the fatal error, whose recorded text has no detail.
+// The reason the loader gives for refusing the image; empty when it accepts it.
+std::string refusal(const std::vector<std::uint8_t>& bytes) {
+    VirtualMachine vm;
+    ZARNOK::MemoryInputStream stream;
+    setBuffer(stream, bytes);
+    std::string reason;
+    return vm.loadImage(stream, "index.mcb", &reason) < 0 ? reason : "accepted";
+}
+
+// The load entry turns every refusal into the fatal error, whose recorded text has no detail;
+// the machine's explanation has the loader's reason.
 TEST(Loader, EntryReportsARefusedImageAsTheFatalError) {
     auto bytes = writeImage(sampleImage());
     bytes[0] = 19;
@@ -193,30 +203,53 @@ TEST(Loader, EntryReportsARefusedImageAsTheFatalError) {
     EXPECT_THROW(vm.load(stream, "index.mcb", nullptr), ErrorHandlingException);
     EXPECT_EQ(lastErrorCode(), KErrFatal);
     EXPECT_EQ(lastErrorText(), "UnknownException (CODE:11)");
+    EXPECT_EQ(vm.explanation(),
+              "Error while reading bytecode: byte 0: identifier length is 19, not 20");
 }
 
-TEST(Loader, RefusesMalformedHeadersAndTables) {
+TEST(Loader, SaysWhyItRefusesAnImage) {
     const auto good = writeImage(sampleImage());
-    auto bad = good;
-    bad[0] = 19; // identifier length
-    expectRefused(bad);
-    bad = good;
-    bad[21] = 0xFE; // first marker byte
-    expectRefused(bad);
-    bad = good;
-    bad[23 + 4] = 3; // a width of 3
-    expectRefused(bad);
-
-    Image image = sampleImage();
-    image.types[0].flaggedOffsets[0].flag = 0x7F;
-    expectRefused(writeImage(image));
-    image = sampleImage();
-    image.methods[0].elementWidth = 3;
-    expectRefused(writeImage(image));
-    image = sampleImage();
-    image.code = {0x0F, 1, 0, 0, 0}; // outside the virtual-method map
-    expectRefused(writeImage(image));
-    expectRefused({});
+    const size_t codeStart = good.size() - sampleImage().code.size();
+    auto edited = [&](size_t at, std::uint8_t value) {
+        auto bytes = good;
+        bytes[at] = value;
+        return bytes;
+    };
+    auto with = [](auto change) {
+        Image image = sampleImage();
+        change(image);
+        return writeImage(image);
+    };
+    const struct {
+        std::vector<std::uint8_t> bytes;
+        std::string reason;
+    } cases[] = {
+        {edited(0, 19), "byte 0: identifier length is 19, not 20"},
+        {edited(21, 0xFE), "byte 21: width header marker byte is 0xFE, not 0xFF"},
+        {edited(23 + 4, 3), "byte 27: interface count width is 3, not 1, 2 or 4"},
+        {with([](Image& i) { i.types[0].flaggedOffsets[0].flag = 0x7F; }),
+         "flag byte is 0x7F, not 0 or 0xFF"},
+        {with([](Image& i) { i.methods[0].elementWidth = 3; }),
+         "element width is 3, not 1, 2 or 4"},
+        {with([](Image& i) {
+             i.code = {0x0F, 1, 0, 0, 0};
+         }),
+         "call_virtual at code offset 0 names virtual method 1 of 1"},
+        {with([](Image& i) {
+             i.counts[{Image::Strings, -1, Image::Count::Records}] = -2;
+         }),
+         "string count is negative (-2)"},
+        {std::vector<std::uint8_t>(good.begin(), good.begin() + 40),
+         "byte 40: unexpected end of the image"},
+        {std::vector<std::uint8_t>(good.begin(), good.begin() + codeStart + 3),
+         "byte " + std::to_string(codeStart) + ": call at code offset 0 is cut short by the end"},
+        {{}, "byte 0: unexpected end of the image"},
+    };
+    for (const auto& c : cases) {
+        const std::string reason = refusal(c.bytes);
+        EXPECT_NE(reason.find(c.reason), std::string::npos) << reason << "\nwanted: " << c.reason;
+        EXPECT_EQ(reason.rfind("byte ", 0), 0u) << reason;
+    }
 }
 
 // Indexes near the int32 limit, read from the image and added to the table bases of a first
@@ -233,40 +266,45 @@ TEST(Loader, RefusesIndexesThatOverflowTheirBase) {
         return image;
     };
     struct Case {
-        const char* what;
+        const char* reason; // how the refusal begins after "byte N: "
         Image image;
     };
     std::vector<Case> cases;
     Image image;
     image.types = {{0, {}, {}, 1, kMax, {}}};
-    cases.push_back({"super type", image});
+    cases.push_back({"super type 2147483647 plus its base 3 is beyond the int32 range", image});
     image.types = {{0, {}, {}, 1, 1 << 24, {}}};
-    cases.push_back({"super type beyond the type limit", image});
+    cases.push_back({"super type 16777219 is beyond 16777216", image});
     image = {};
     image.virtualMethods = {{"v", {{kMax, 0, 0}}}};
-    cases.push_back({"virtual entry type id", image});
+    cases.push_back({"type id 2147483647 plus its base 3", image});
     image.virtualMethods = {{"v", {{0, kMax, 0}}}};
-    cases.push_back({"virtual entry code offset", image});
+    cases.push_back({"code offset 2147483647 plus its base 37", image});
     image.virtualMethods = {{"v", {{0, 0, kMax}}}};
-    cases.push_back({"virtual entry method index", image});
+    cases.push_back({"method index 2147483647 plus its base 2", image});
     image = {};
     image.exportedMethods = {{"e", kMax, 0}};
-    cases.push_back({"exported code offset", image});
+    cases.push_back({"code offset 2147483647 plus its base 37", image});
     image.exportedMethods = {{"e", 0, kMax}};
-    cases.push_back({"exported method index", image});
-    cases.push_back({"call target", withOperands(0x0E, 0, 2)});
-    cases.push_back({"call method index", withOperands(0x0E, 1, 2)});
-    cases.push_back({"push_string", withOperands(0x15, 0, 1)});
-    cases.push_back({"store_type", withOperands(0x16, 0, 1)});
-    cases.push_back({"push_handler type", withOperands(0x75, 0, 2)});
-    cases.push_back({"push_handler offset", withOperands(0x75, 1, 2)});
+    cases.push_back({"method index 2147483647 plus its base 2", image});
+    cases.push_back({"code offset 2147483647 plus its base 37", withOperands(0x0E, 0, 2)});
+    cases.push_back({"method index 2147483647 plus its base 2", withOperands(0x0E, 1, 2)});
+    cases.push_back({"string number 2147483647 plus its base 2", withOperands(0x15, 0, 1)});
+    cases.push_back({"type id 2147483647 plus its base 3", withOperands(0x16, 0, 1)});
+    cases.push_back({"handler type 2147483647 plus its base 3", withOperands(0x75, 0, 2)});
+    cases.push_back({"code offset 2147483647 plus its base 37", withOperands(0x75, 1, 2)});
 
     for (Case& c : cases) {
         VirtualMachine vm;
         ASSERT_EQ(load(vm, writeImage(sampleImage())), 0);
         c.image.identifier[0] = 'O';
-        EXPECT_EQ(load(vm, writeImage(c.image)), -1) << c.what;
-        EXPECT_LE(vm.maxTypeId, 2) << c.what;
+        ZARNOK::MemoryInputStream stream;
+        const auto bytes = writeImage(c.image);
+        setBuffer(stream, bytes);
+        std::string reason;
+        EXPECT_EQ(vm.loadImage(stream, "index.mcb", &reason), -1) << c.reason;
+        EXPECT_NE(reason.find(c.reason), std::string::npos) << reason;
+        EXPECT_LE(vm.maxTypeId, 2) << c.reason;
     }
 }
 

@@ -28,22 +28,6 @@ std::string hex8(std::int32_t value) {
     return buffer;
 }
 
-// An identifier made from a method name: "<application>.draw to<canvas>" gives
-// "application_draw_to_canvas".
-std::string identifierFrom(const std::string& name) {
-    std::string id;
-    for (char c : name) {
-        bool keep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-        if (keep)
-            id += c;
-        else if (!id.empty() && id.back() != '_')
-            id += '_';
-    }
-    while (!id.empty() && id.back() == '_') id.pop_back();
-    if (id.empty() || !asmsyntax::isIdentifierStart(id[0])) id = "m_" + id;
-    return id;
-}
-
 // Names that are unique within one kind of symbol.
 class NameSet {
 public:
@@ -95,9 +79,10 @@ private:
 
     void nameSymbols() {
         for (std::size_t i = 0; i < image.virtualMethods.size(); ++i)
-            virtualNames.push_back(virtualSet.claim(identifierFrom(image.virtualMethods[i].name)));
+            virtualNames.push_back(
+                virtualSet.claim(methodIdentifier(image.virtualMethods[i].name)));
         for (const auto& m : image.exportedMethods)
-            nameMethod(identifierFrom(m.name), m.codeOffset, m.methodIndex);
+            nameMethod(methodIdentifier(m.name), m.codeOffset, m.methodIndex);
         for (std::size_t i = 0; i < image.virtualMethods.size(); ++i)
             for (const auto& e : image.virtualMethods[i].entries)
                 nameMethod(virtualNames[i], e.codeOffset, e.methodIndex);

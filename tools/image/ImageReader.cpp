@@ -1,12 +1,11 @@
 #include "Image.h"
 
+#include "ImageFormat.h"
 #include "Opcodes.h"
 
 namespace {
 
-const char* const kWidthNames[Image::kWidthCount] = {
-    "code offset", "method index", "type id",     "super flag", "interface count",
-    "arg slots",   "extra slots",  "local slots", "entry count"};
+static_assert(kImageWidthCount == Image::kWidthCount);
 
 // Reads like the loader: widths 1 and 2 zero-extended, width 4 signed, every count checked.
 class Reader {
@@ -38,7 +37,7 @@ private:
         for (int i = 0; i < Image::kWidthCount; ++i) {
             std::uint8_t w = byte();
             if (!isWidth(w))
-                fail(at - 1, std::string(kWidthNames[i]) + " width is " + std::to_string(w) +
+                fail(at - 1, std::string(kImageWidthNames[i]) + " width is " + std::to_string(w) +
                                  ", not 1, 2 or 4");
             image.widths[i] = w;
             width[i] = w;

@@ -39,6 +39,8 @@ int HeadlessRunner::run() {
     services.markStartTime();
     vm = std::make_unique<VirtualMachine>();
     scheduler.setMachine(vm.get());
+    if (options.explain) guard.setExplaining(true);
+    guard.explain(vm.get());
 
     const CAppsString imageName("index.mcb");
     std::unique_ptr<ZARNOK::FileInputStream> image(services.openFileForReading(imageName));

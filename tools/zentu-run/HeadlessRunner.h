@@ -19,6 +19,7 @@ struct RunnerOptions {
     std::vector<ScriptStep> script;
     std::string scriptName; // for messages about the script
     int timeLimit = -1;     // milliseconds; negative: none
+    bool explain = false;   // explain a failure even without ZENTU_EXPLAIN=1
 };
 
 // The runtime without a window: loads index.mcb from the application directory, runs main,

@@ -22,9 +22,10 @@ namespace {
 constexpr int kUsageError = 2;
 
 int usage() {
-    std::fputs("usage: zentu-run [--events FILE] [--time-limit MS] [APPDIR]\n"
+    std::fputs("usage: zentu-run [--explain] [--events FILE] [--time-limit MS] [APPDIR]\n"
                "Runs the application in APPDIR (default: the working directory) without a\n"
-               "window; README.md describes the event script.\n",
+               "window; README.md describes the event script. --explain (or ZENTU_EXPLAIN=1)\n"
+               "says why the application failed.\n",
                stderr);
     return kUsageError;
 }
@@ -33,6 +34,7 @@ struct Arguments {
     std::string events;
     std::optional<int> timeLimit;
     std::optional<std::string> directory;
+    bool explain = false;
 };
 
 std::optional<int> milliseconds(const char* text) {
@@ -45,7 +47,9 @@ std::optional<int> milliseconds(const char* text) {
 bool parseArguments(int argc, char** argv, Arguments& arguments) {
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
-        if (argument == "--events" && i + 1 < argc) {
+        if (argument == "--explain") {
+            arguments.explain = true;
+        } else if (argument == "--events" && i + 1 < argc) {
             arguments.events = argv[++i];
         } else if (argument == "--time-limit" && i + 1 < argc) {
             arguments.timeLimit = milliseconds(argv[++i]);
@@ -115,6 +119,7 @@ int main(int argc, char** argv) {
     options.applicationDirectory = FileUtility::fromQString(directory);
     options.timeLimit = arguments.timeLimit.value_or(-1);
     options.scriptName = arguments.events;
+    options.explain = arguments.explain;
     if (!arguments.events.empty() && !readScript(arguments.events, options.script))
         return kUsageError;
 

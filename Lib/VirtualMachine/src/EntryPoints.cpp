@@ -3,6 +3,7 @@
 
 #include "VirtualMachine.h"
 
+#include <algorithm>
 #include <vector>
 
 const char* const VirtualMachine::kEntryNames[EntryNameCount] = {
@@ -148,6 +149,8 @@ TInt32 VirtualMachine::execute(TInt32 handleIndex, const Vec<int>& values, const
         setSlot(0, 0);
         methodStack.clear();
         frameStack.clear();
+        internalThrows.clear();
+        updateInternalThrowDepth();
         for (int i = 0; i < values.size(); ++i) {
             if (i >= handle.argLevels.size()) raise(KErrInvalidArgument);
             setSlot(sp++, convertToLevel(handle.argLevels[i] - levels[i], values[i],
@@ -222,25 +225,38 @@ void VirtualMachine::runWithErrorConversion() {
     }
 }
 
+// Unlike a call from bytecode, the machine's own call of vminternalthrow<int>,<string> has no
+// call instruction; it gets its frame all the same, so that the collector scans its layout and
+// a return from it, which would lose the error, is caught.
 void VirtualMachine::internalThrow(TInt32 code, const CAppsString& text) {
     const TInt32 handleIndex = entryHandles[EntryInternalThrow];
-    if (handleIndex < 0) raise(KErrInvalidArgument, "vminternalthrow<int>,<string> not found");
+    if (handleIndex < 0) refuseConversion(text);
     const MethodHandle& handle = methodHandles[handleIndex];
     const ExportedMethod& method = exportedMethods[handle.exportedMethodIndex];
+    const auto entry = std::find_if(method.entries.begin(), method.entries.end(),
+                                    [](const auto& candidate) { return candidate.typeId == -1; });
+    if (entry == method.entries.end()) refuseConversion(text);
     const TInt32 codeLevel = handle.argLevels.size() > 0 ? handle.argLevels[0] : 0;
     const TInt32 textLevel = handle.argLevels.size() > 1 ? handle.argLevels[1] : 0;
+    const TInt32 methodIndex = entry->methodIndex >= 0 && entry->methodIndex < methodGCInfos.size()
+                                   ? entry->methodIndex
+                                   : -1;
+    const TInt32 codeOffset = entry->codeOffset;
 
     const Address string = newStringValue(OString(memory, text));
     const TInt32 errorPc = pc;
     push(convertToLevel(codeLevel, code, GC_CODE_REFERENCE_BOX));
     push(convertToLevel(textLevel - 1, static_cast<TInt32>(string), GC_CODE_REFERENCE_BOX));
     push(errorPc + 1);
-    for (const ExportedMethod::MethodEntry& entry : method.entries) {
-        if (entry.typeId == -1) {
-            pc = entry.codeOffset;
-            return;
-        }
-    }
+    enterCall(methodIndex, sp);
+    internalThrows.push_back({methodStack.size(), text});
+    updateInternalThrowDepth();
+    pc = codeOffset;
+}
+
+void VirtualMachine::refuseConversion(const CAppsString& error) {
+    recordFailure(error.toUtf8() +
+                  ", which the application cannot catch: vminternalthrow<int>,<string> not found");
     raise(KErrInvalidArgument, "vminternalthrow<int>,<string> not found");
 }
 

@@ -277,7 +277,6 @@ private:
     bool catches(TInt32 handlerType, TInt32 type) const;
     void catchAt(const VirtualMachine::Handler& handler, Address object);
     void callLastResort(Address object);
-    void enterCall(TInt32 methodIndex, TInt32 returnSlot);
 
     Address allocate(TInt64 bytes, GcCode code);
     // Raises code 6 unless n words from address lie inside the arena.
@@ -321,11 +320,11 @@ void Interpreter::release(Address object) {
     heap.release(object);
 }
 
-void Interpreter::enterCall(TInt32 methodIndex, TInt32 returnSlot) {
-    if (vm.methodStack.size() >= kMaxCallDepth) vm.fatalError("Stack overflow", vm.pc);
-    const TInt32 base = frameBase(vm, methodIndex, returnSlot);
-    vm.methodStack.append(methodIndex);
-    vm.frameStack.append(base);
+void VirtualMachine::enterCall(TInt32 methodIndex, TInt32 returnSlot) {
+    if (methodStack.size() >= kMaxCallDepth) fatalError("Stack overflow", pc);
+    const TInt32 base = frameBase(*this, methodIndex, returnSlot);
+    methodStack.append(methodIndex);
+    frameStack.append(base);
 }
 
 bool Interpreter::catches(TInt32 handlerType, TInt32 type) const {
@@ -345,6 +344,7 @@ void Interpreter::catchAt(const VirtualMachine::Handler& handler, Address object
     // Records left over from earlier calls can only trim the stacks, never grow them.
     while (vm.methodStack.size() > std::max(handler.methodDepth, 0)) vm.methodStack.removeLast();
     while (vm.frameStack.size() > std::max(handler.frameDepth, 0)) vm.frameStack.removeLast();
+    vm.dropUnwoundInternalThrows();
     vm.sp = handler.savedSp + 1;
     vm.setSlot(vm.sp, static_cast<TInt32>(object));
     --vm.handlerCount;
@@ -366,13 +366,14 @@ void Interpreter::throwObject(Address object) {
 
 // The application's handler of last resort, called like a static call from the throw.
 void Interpreter::callLastResort(Address object) {
+    const CAppsString cause = vm.uncaughtExceptionCause(object);
     const TInt32 handleIndex = vm.entryHandle(VirtualMachine::EntryPrintThrowableAndExit);
-    if (handleIndex < 0) vm.fatalError("Uncaught exception", vm.pc);
+    if (handleIndex < 0) vm.fatalError(cause, vm.pc);
     const VirtualMachine::MethodHandle& handle = vm.methodHandles[handleIndex];
     const VirtualMachine::ExportedMethod& method = vm.exportedMethods[handle.exportedMethodIndex];
     const auto entry = std::find_if(method.entries.begin(), method.entries.end(),
                                     [](const auto& candidate) { return candidate.typeId == -1; });
-    if (entry == method.entries.end()) vm.fatalError("Uncaught exception", vm.pc);
+    if (entry == method.entries.end()) vm.fatalError(cause, vm.pc);
     const VirtualMachine::ExportedMethod::MethodEntry target = *entry;
     if (target.methodIndex >= vm.methodGCInfos.size()) raise(KErrInvalidArgument);
     if (vm.sp + 2 > kTopSlot) vm.fatalError("Stack overflow", vm.pc);
@@ -380,7 +381,8 @@ void Interpreter::callLastResort(Address object) {
     const TInt32 level = (handle.argLevels.isEmpty() ? 0 : handle.argLevels[0]) - 1;
     const TInt32 argument =
         vm.convertToLevel(level, static_cast<TInt32>(object), GC_CODE_REFERENCE_BOX);
-    enterCall(target.methodIndex, vm.sp + 2);
+    vm.recordFailure(cause.toUtf8());
+    vm.enterCall(target.methodIndex, vm.sp + 2);
     vm.setSlot(++vm.sp, argument);
     vm.setSlot(++vm.sp, vm.pc + 1);
     vm.pc = target.codeOffset;
@@ -909,7 +911,7 @@ op_call : {
     const TInt32 methodIndex = S32(5);
     SAVE(8);
     if (methodIndex >= vm.methodGCInfos.size()) raise(KErrInvalidArgument);
-    enterCall(methodIndex, sp + 1);
+    vm.enterCall(methodIndex, sp + 1);
     PUSH(static_cast<TUint32>(pc + 9));
     TRANSFER(S32(1));
 }
@@ -925,7 +927,7 @@ op_call_virtual : {
     const TInt32 methodIndex = entry->methodIndex;
     if (methodIndex < 0 || methodIndex >= vm.methodGCInfos.size()) raise(KErrInvalidArgument);
     const TInt32 target = entry->codeOffset;
-    enterCall(methodIndex, sp);
+    vm.enterCall(methodIndex, sp);
     stack[sp] = static_cast<TUint32>(pc + 5);
     TRANSFER(target);
 }
@@ -935,6 +937,12 @@ op_ret : {
     if (vm.methodStack.isEmpty()) {
         SAVE(8);
         raise(KErrInvalidArgument);
+    }
+    // The error it was to throw would be lost, and the interrupted instruction left undone.
+    if (vm.methodStack.size() == vm.internalThrowReturnDepth) {
+        SAVE(8);
+        vm.fatalError("vminternalthrow<int>,<string> returned instead of throwing the error",
+                      vm.pc);
     }
     const TInt64 newSp = TInt64(sp) - b;
     if (newSp < -1 || newSp > kTopSlot) goto stackFault;

@@ -36,18 +36,27 @@ TInt32 VirtualMachine::load(ZARNOK::InputStream& stream, const CAppsString& imag
                             FrameworkServices* services) {
     frameworkServices = services;
     TInt32 imageIndex = -1;
+    std::string refusal;
     try {
-        imageIndex = loadImage(stream, imageName);
-    } catch (...) {
-        imageIndex = -1;
+        imageIndex = loadImage(stream, imageName, &refusal);
+    } catch (const ErrorHandlingException&) {
+        refusal = lastErrorText().toUtf8();
+    } catch (const std::exception& error) {
+        refusal = error.what();
     }
-    if (imageIndex < 0) fatalError("Error while reading bytecode", -1);
+    if (imageIndex < 0)
+        fatalError(
+            CAppsString("Error while reading bytecode: ").append(CAppsString::fromUtf8(refusal)),
+            -1);
     clearLastError();
     startApplication(imageIndex);
     return imageIndex;
 }
 
-void VirtualMachine::fatalError(const CAppsString&, TInt32) {
+// The message is kept for the developer's explanation only: the error text stays the bare
+// code 11.
+void VirtualMachine::fatalError(const CAppsString& message, TInt32) {
+    recordFailure(message.toUtf8());
     raise(KErrFatal);
 }
 

@@ -9,6 +9,7 @@
 
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 namespace ZARNOK {
 class InputStream;
@@ -34,6 +35,10 @@ public:
     virtual Address newByteVector(TInt32 size) = 0;
     virtual void collectWithStackScan() = 0;
 };
+
+// The name zentu-dis gives the code and the method record of a method with this exported
+// name: "<application>.draw to<canvas>" gives "application_draw_to_canvas".
+std::string methodIdentifier(std::string_view exportedName);
 
 // How an entry call ends when the application asked to exit (-1) or a fatal error (-2)
 // stopped it. Both leave the machine marked as running: the application is to end.
@@ -142,9 +147,16 @@ public:
     // "'main' not found" (ErrorHandlingException, last error code 11).
     TInt32 load(ZARNOK::InputStream& stream, const CAppsString& imageName,
                 FrameworkServices* services);
-    // The load steps alone: the image index, or -1 when the image is refused. Short reads and
-    // bad indexes raise (code 10 and 6).
-    TInt32 loadImage(ZARNOK::InputStream& stream, const CAppsString& imageName);
+    // The load steps alone: the image index, or -1 when the image is refused, with the reason
+    // ("byte N: what is wrong") in refusal when given.
+    TInt32 loadImage(ZARNOK::InputStream& stream, const CAppsString& imageName,
+                     std::string* refusal = nullptr);
+
+    // For the developer: why the application failed, as lines of text: the cause of the
+    // last fatal error or uncaught exception, then the frames of the method stack at that
+    // moment, innermost first, each as its method's name and the code offset of its current
+    // instruction as zentu-dis prints them. Empty while nothing has failed.
+    std::string explanation() const;
 
     // MVMCallbackInterface
     TInt32 findMethod(const CAppsString& name, TInt32 imageIndex) override;
@@ -227,9 +239,41 @@ private:
     friend class Interpreter;
     void indexExportedName(TInt32 index);
 
+    // A frame of a failure: the method record and a code offset inside the instruction.
+    struct FailureFrame {
+        TInt32 methodIndex;
+        TInt32 position;
+    };
+    // What explanation() describes, recorded where the machine gives up.
+    struct Failure {
+        std::string cause;
+        std::vector<FailureFrame> frames; // innermost first, at most kExplainedFrames
+        TInt32 framesLeftOut = 0;
+    };
+    static constexpr int kExplainedFrames = 24;
+    // An active call of vminternalthrow<int>,<string>: the method-stack depth with its frame
+    // and the error it is to throw.
+    struct InternalThrowFrame {
+        TInt32 depth;
+        CAppsString error;
+    };
+
+    // Explanation.cpp: records the cause with the frames of the running call.
+    void recordFailure(std::string cause);
+    // "Uncaught exception of type N", and the error behind it when vminternalthrow threw it.
+    CAppsString uncaughtExceptionCause(Address object) const;
+    TInt32 returnAddressOf(int frame) const;
+    // The method-stack depth at which a return leaves a vminternalthrow<int>,<string> call;
+    // 0 while there is none.
+    void updateInternalThrowDepth();
+    // Removes the internal-throw records of frames a catch has unwound.
+    void dropUnwoundInternalThrows();
+
     // Interpreter.cpp
     void run();
     void throwObject(Address object); // opcode 0x77 after the null test
+    // Appends a call's method and frame base; too many active calls are the fatal error.
+    void enterCall(TInt32 methodIndex, TInt32 returnSlot);
     // EntryPoints.cpp
     void resolveEntryPoints(TInt32 imageIndex);
     void startApplication(TInt32 imageIndex);
@@ -237,6 +281,8 @@ private:
                    TInt32 resultLevel);
     void runWithErrorConversion();
     void internalThrow(TInt32 code, const CAppsString& text);
+    // The error cannot become an application exception: raises code 6.
+    [[noreturn]] void refuseConversion(const CAppsString& error);
     void drainQueue();
     void callApplicationEvent(EntryName name, const Vec<int>& values, const Vec<int>& levels,
                               bool queued);
@@ -250,5 +296,8 @@ private:
     Address application = 0;
     TInt32 currentCall = -1;
     Vec<StoredMethodCall> queue;
+    Failure failure;
+    std::vector<InternalThrowFrame> internalThrows;
+    TInt32 internalThrowReturnDepth = 0;
     std::vector<TUint8> dispatchIds; // Interpreter.cpp: per code byte, rebuilt as code grows
 };
