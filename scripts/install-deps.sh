@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev
   clang-format
+  lintian
   lua5.4
   luajit
 )

@@ -50,13 +50,14 @@ int main(int argc, char** argv) {
     // The load steps alone: the summary is of the tables, without running the application.
     VirtualMachine vm;
     TInt32 imageIndex = -1;
+    std::string refusal;
     try {
-        imageIndex = vm.loadImage(*reader.stream(), path);
+        imageIndex = vm.loadImage(*reader.stream(), path, &refusal);
     } catch (const ErrorHandlingException&) {
-        imageIndex = -1;
+        refusal = lastErrorText().toUtf8();
     }
     if (imageIndex < 0) {
-        std::fprintf(stderr, "%s: Error while reading bytecode\n", argv[1]);
+        std::fprintf(stderr, "%s: Error while reading bytecode: %s\n", argv[1], refusal.c_str());
         return 1;
     }
     printSummary(vm, imageIndex);
