@@ -11,6 +11,7 @@ packages=(
   lintian file
   lua5.4
   luajit
+  time
 )
 
 missing=()

@@ -203,7 +203,7 @@ private:
         }
         for (int n = below(3); n > 0; --n)
             m.entries.push_back(
-                {value(Image::TypeId), value(Image::CodeOffset), value(Image::MethodIndex)});
+                {typeId(), value(Image::CodeOffset), value(Image::MethodIndex)});
         return m;
     }
 
@@ -213,7 +213,7 @@ private:
         t.refOffsets = offsets(t.elementWidth);
         t.flaggedOffsets = flaggedOffsets(t.elementWidth);
         t.superFlag = chance(2) ? 0 : value(Image::SuperFlag);
-        if (t.superFlag != 0) t.superType = value(Image::TypeId);
+        if (t.superFlag != 0) t.superType = typeId();
         int record = static_cast<int>(image.types.size());
         if (fitsNegative(Image::InterfaceCount) && chance(6))
             image.counts[{Image::Types, record, Image::Count::Interfaces}] = -3;
@@ -272,6 +272,9 @@ private:
     }
 
     std::int32_t value(Image::Width role) { return fitting(widths[role] ? *widths[role] : 0); }
+
+    // The loader refuses type ids of 2^24 and more.
+    std::int32_t typeId() { return value(Image::TypeId) % (1 << 23); }
 
     bool fitsNegative(Image::Width role) const { return !widths[role] || *widths[role] == 4; }
 

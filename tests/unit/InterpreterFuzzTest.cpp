@@ -172,7 +172,7 @@ private:
 bool runAndCheck(const Image& image) {
     VirtualMachine vm;
     RecordingServices services;
-    vm.testStepBudget = 1000;
+    vm.setInstructionBudget(1000);
     runImage(vm, services, writeImage(image));
     if (vm.sp < -1 || vm.sp >= VirtualMachine::kStackSlots ||
         vm.handlerCount >= VirtualMachine::kHandlerRecords) {

@@ -79,6 +79,7 @@ public:
 struct Outcome {
     enum Ending { Returned, Exit, Fatal, Error } ending = Returned;
     TInt32 errorCode = 0; // Error: the code that reached the host
+    TInt32 sp = 0;        // where the run left the stack
     std::vector<std::string> log;
     std::string explanation; // the machine's, when the call failed
 };
@@ -159,15 +160,16 @@ inline Outcome runImage(VirtualMachine& vm, RecordingServices& services,
     }
     clearLastError();
     outcome.log = services.logLines;
+    outcome.sp = vm.sp;
     outcome.explanation = vm.explanation();
     return outcome;
 }
 
 inline Outcome runProgram(const std::string& source,
                           const RecordingServices::Extension& extension = {},
-                          TInt64 stepBudget = 0) {
+                          TUint64 instructionBudget = 0) {
     VirtualMachine vm;
-    vm.testStepBudget = stepBudget;
+    vm.setInstructionBudget(instructionBudget);
     RecordingServices services;
     services.extension = extension;
     return runImage(vm, services, assembleOrThrow(source));

@@ -623,13 +623,108 @@ TEST(Interpreter, FusedSequencesBehaveLikeTheirInstructions) {
     }
 }
 
-TEST(Interpreter, StepBudgetEndsEndlessPrograms) {
-    VirtualMachine vm;
-    RecordingServices services;
-    vm.testStepBudget = 1000;
-    const Outcome outcome = runImage(vm, services, assembleOrThrow(program("loop:\n jump loop")));
-    EXPECT_EQ(outcome.ending, Outcome::Fatal);
-    EXPECT_LT(vm.testStepBudget, 0);
+// The fused forms of an operation on two locals, a constant, and a store of the result, with
+// their failures: a zero divisor, a null cell, and a stack too full for the pushes (the stack
+// is filled up to a few slots below its top first, so the fault comes in the middle of the
+// sequence). The fused and the plain program must log the same values, slots above the top,
+// errors and end the same way with the same stack.
+TEST(Interpreter, OperandFusionsBehaveLikeTheirInstructions) {
+    const std::string deadSlots = "\n push_local 0\n print\n push_local 1\n print\n"
+                                  "push_local 2\n print\n";
+    const std::vector<std::pair<std::string, std::string>> operands = {
+        {"7", "3"},  {"-8", "2"},  {"5", "0"}, {"2147483647", "-1"}, {"-2147483648", "-1"},
+        {"1", "33"}, {"-1", "-3"}, {"0", "0"},
+    };
+    std::vector<std::string> bodies;
+    for (const char* op :
+         {"add", "sub", "mul", "band", "bor", "bxor", "shl", "shr", "div", "rem"}) {
+        const std::string o = std::string("\n ") + op + "\n";
+        for (const auto& [a, b] : operands) {
+            const std::string ab = "push_int " + a + "\n push_int " + b + "\n";
+            bodies.push_back(ab + "push_local -2\n push_local -2" + o + "print\n print\n print");
+            bodies.push_back(ab + "push_local -1\n push_local -1" + o + "print\n print\n print");
+            bodies.push_back(ab +
+                             "push_int 0\n push_local_addr -1\n push_local -4\n push_local -4" + o +
+                             "store\n print\n print\n print");
+            bodies.push_back("push_int " + a + "\n nop\n push_int " + b + o + "print");
+            bodies.push_back("push_int 0\n push_local_addr -1\n push_int " + a +
+                             "\n nop\n push_int " + b + o + "store\n print");
+            bodies.push_back("push_int 0\n push_local_addr -1\n push_int " + a +
+                             "\n nop\n push_int " + b + "\n push_local -1" + o +
+                             "store\n print\n print");
+            // the cell is null
+            bodies.push_back("push_int 0\n push_int " + a + "\n nop\n push_int " + b + o + "store");
+            bodies.push_back("push_int 0\n push_int " + a + "\n push_int " + b + "\n nop" + o +
+                             "store");
+        }
+        // no room for the pushes: 15256 slots, the return address in slot 0
+        for (const char* fill : {"15252", "15253", "15254"}) {
+            const std::string full = "adjust_stack_w " + std::string(fill) + "\n";
+            bodies.push_back(full + "push_local -2\n push_local -2" + o + "print");
+            bodies.push_back(full + "push_local_addr -1\n push_local -4\n push_local -4" + o +
+                             "store");
+            bodies.push_back(full + "push_int 3" + o + "print");
+            bodies.push_back(full + "push_local_addr -1\n push_int 5\n nop\n push_int 3" + o +
+                             "store");
+        }
+    }
+    // field reads and the initialisation of a field from a local, with null objects and a
+    // field address that wraps around to null
+    for (const char* object : {"0", "-8", "70000"}) {
+        const std::string o = object;
+        bodies.push_back("push_int " + o + "\n push_local -1\n field_addr 2\n deref\n print");
+        bodies.push_back("push_int " + o + "\n push_local -1\n field_addr 2\n print");
+        bodies.push_back("push_int 5\n push_int " + o +
+                         "\n dup\n field_addr 2\n push_local -3\n"
+                         "store\n print\n print");
+    }
+    bodies.push_back("new_object 1, 3\n push_int 9\n push_local -2\n dup\n field_addr 1\n"
+                     "push_local -3\n store\n field_addr 1\n deref\n print\n push_local -2\n"
+                     "field_addr 1\n deref\n print");
+    bodies.push_back("adjust_stack_w 15254\n push_int 70000\n dup\n field_addr 1\n push_local -3\n"
+                     "store");
+    for (const std::string& body : bodies) {
+        SCOPED_TRACE(body);
+        const Outcome fused = runProgram(program(body + deadSlots));
+        const Outcome plain = runProgram(program(unfused(body) + deadSlots));
+        EXPECT_EQ(fused.ending, plain.ending);
+        EXPECT_EQ(fused.log, plain.log);
+        EXPECT_EQ(fused.sp, plain.sp);
+    }
+}
+
+// The budget counts control transfers: the start of the run, jumps, calls and returns.
+TEST(Interpreter, InstructionBudgetEndsEndlessPrograms) {
+    const std::string countToThree = "push_int 0\n"
+                                     "again:\n push_local_addr -1\n inc_cell\n"
+                                     " push_local -1\n push_int 3\n lt\n jump_if_false done\n"
+                                     " jump again\n"
+                                     "done:\n print\n";
+    const struct {
+        const char* name;
+        std::string body;
+        TUint64 budget;
+        Outcome::Ending ending;
+    } cases[] = {
+        {"jump to itself", "loop:\n jump loop", 1000, Outcome::Fatal},
+        {"fused counter jumping back",
+         "push_int 0\nloop:\n push_local_addr -1\n inc_cell\n jump loop", 1000, Outcome::Fatal},
+        {"no limit", countToThree, 0, Outcome::Returned},
+        {"enough for start, two jumps back, exit and return", countToThree, 5, Outcome::Returned},
+        {"one transfer short", countToThree, 4, Outcome::Fatal},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        VirtualMachine vm;
+        RecordingServices services;
+        vm.setInstructionBudget(c.budget);
+        const Outcome outcome = runImage(vm, services, assembleOrThrow(program(c.body)));
+        EXPECT_EQ(outcome.ending, c.ending);
+        EXPECT_EQ(vm.instructionBudgetExhausted(), c.ending == Outcome::Fatal);
+        if (c.ending == Outcome::Returned) {
+            EXPECT_EQ(outcome.log, Log{"3"});
+        }
+    }
 }
 
 } // namespace

@@ -252,6 +252,72 @@ TEST(Loader, SaysWhyItRefusesAnImage) {
     }
 }
 
+// Indexes near the int32 limit, read from the image and added to the table bases of a first
+// image (code 37 bytes, 2 methods, 2 strings, highest type id 2), fail the load instead of
+// wrapping; type ids also fail beyond the per-type tables' limit of 2^24.
+TEST(Loader, RefusesIndexesThatOverflowTheirBase) {
+    constexpr std::int32_t kMax = 0x7FFFFFFF;
+    constexpr std::uint8_t kMaxBytes[] = {0xFF, 0xFF, 0xFF, 0x7F};
+    auto withOperands = [&](std::uint8_t opcode, int maxAt, int operands) {
+        Image image;
+        image.code = {opcode};
+        for (int i = 0; i < operands; ++i)
+            for (int b = 0; b < 4; ++b) image.code.push_back(i == maxAt ? kMaxBytes[b] : 0);
+        return image;
+    };
+    struct Case {
+        const char* reason; // how the refusal begins after "byte N: "
+        Image image;
+    };
+    std::vector<Case> cases;
+    Image image;
+    image.types = {{0, {}, {}, 1, kMax, {}}};
+    cases.push_back({"super type 2147483647 plus its base 3 is beyond the int32 range", image});
+    image.types = {{0, {}, {}, 1, 1 << 24, {}}};
+    cases.push_back({"super type 16777219 is beyond 16777216", image});
+    image = {};
+    image.virtualMethods = {{"v", {{kMax, 0, 0}}}};
+    cases.push_back({"type id 2147483647 plus its base 3", image});
+    image.virtualMethods = {{"v", {{0, kMax, 0}}}};
+    cases.push_back({"code offset 2147483647 plus its base 37", image});
+    image.virtualMethods = {{"v", {{0, 0, kMax}}}};
+    cases.push_back({"method index 2147483647 plus its base 2", image});
+    image = {};
+    image.exportedMethods = {{"e", kMax, 0}};
+    cases.push_back({"code offset 2147483647 plus its base 37", image});
+    image.exportedMethods = {{"e", 0, kMax}};
+    cases.push_back({"method index 2147483647 plus its base 2", image});
+    cases.push_back({"code offset 2147483647 plus its base 37", withOperands(0x0E, 0, 2)});
+    cases.push_back({"method index 2147483647 plus its base 2", withOperands(0x0E, 1, 2)});
+    cases.push_back({"string number 2147483647 plus its base 2", withOperands(0x15, 0, 1)});
+    cases.push_back({"type id 2147483647 plus its base 3", withOperands(0x16, 0, 1)});
+    cases.push_back({"handler type 2147483647 plus its base 3", withOperands(0x75, 0, 2)});
+    cases.push_back({"code offset 2147483647 plus its base 37", withOperands(0x75, 1, 2)});
+
+    for (Case& c : cases) {
+        VirtualMachine vm;
+        ASSERT_EQ(load(vm, writeImage(sampleImage())), 0);
+        c.image.identifier[0] = 'O';
+        ZARNOK::MemoryInputStream stream;
+        const auto bytes = writeImage(c.image);
+        setBuffer(stream, bytes);
+        std::string reason;
+        EXPECT_EQ(vm.loadImage(stream, "index.mcb", &reason), -1) << c.reason;
+        EXPECT_NE(reason.find(c.reason), std::string::npos) << reason;
+        EXPECT_LE(vm.maxTypeId, 2) << c.reason;
+    }
+}
+
+TEST(Loader, AcceptsTypeIdsUpToTheTypeLimit) {
+    Image image;
+    image.types = {{0, {}, {}, 1, (1 << 24) - 1, {}}};
+    image.virtualMethods = {{"v", {{(1 << 24) - 1, 0, 0}}}};
+    VirtualMachine vm;
+    ASSERT_EQ(load(vm, writeImage(image)), 0);
+    EXPECT_EQ(vm.superTypes[1], 1 << 24);
+    EXPECT_EQ(vm.maxTypeId, 1 << 24);
+}
+
 TEST(Loader, RefusesEveryTruncationOfTheTables) {
     const auto good = writeImage(sampleImage());
     const size_t codeStart = good.size() - sampleImage().code.size();

@@ -38,6 +38,7 @@ HeadlessRunner::~HeadlessRunner() = default;
 int HeadlessRunner::run() {
     services.markStartTime();
     vm = std::make_unique<VirtualMachine>();
+    vm->setInstructionBudget(options.instructionBudget);
     scheduler.setMachine(vm.get());
     if (options.explain) guard.setExplaining(true);
     guard.explain(vm.get());

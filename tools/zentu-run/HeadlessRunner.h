@@ -17,9 +17,10 @@ class VirtualMachine;
 struct RunnerOptions {
     CAppsString applicationDirectory;
     std::vector<ScriptStep> script;
-    std::string scriptName; // for messages about the script
-    int timeLimit = -1;     // milliseconds; negative: none
-    bool explain = false;   // explain a failure even without ZENTU_EXPLAIN=1
+    std::string scriptName;        // for messages about the script
+    int timeLimit = -1;            // milliseconds; negative: none
+    TUint64 instructionBudget = 0; // VirtualMachine::setInstructionBudget; 0: none
+    bool explain = false;          // explain a failure even without ZENTU_EXPLAIN=1
 };
 
 // The runtime without a window: loads index.mcb from the application directory, runs main,

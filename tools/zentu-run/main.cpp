@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDir>
 
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -22,7 +23,8 @@ namespace {
 constexpr int kUsageError = 2;
 
 int usage() {
-    std::fputs("usage: zentu-run [--explain] [--events FILE] [--time-limit MS] [APPDIR]\n"
+    std::fputs("usage: zentu-run [--explain] [--events FILE] [--time-limit MS] "
+               "[--instruction-budget N] [APPDIR]\n"
                "Runs the application in APPDIR (default: the working directory) without a\n"
                "window; README.md describes the event script. --explain (or ZENTU_EXPLAIN=1)\n"
                "says why the application failed.\n",
@@ -33,6 +35,7 @@ int usage() {
 struct Arguments {
     std::string events;
     std::optional<int> timeLimit;
+    TUint64 instructionBudget = 0; // 0: no limit
     std::optional<std::string> directory;
     bool explain = false;
 };
@@ -42,6 +45,16 @@ std::optional<int> milliseconds(const char* text) {
     const long value = std::strtol(text, &end, 10);
     if (end == text || *end != '\0' || value < 0 || value > 0x7FFFFFFF) return std::nullopt;
     return static_cast<int>(value);
+}
+
+// A positive decimal count.
+std::optional<TUint64> count(const char* text) {
+    if (*text < '0' || *text > '9') return std::nullopt;
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long value = std::strtoull(text, &end, 10);
+    if (*end != '\0' || errno == ERANGE || value == 0) return std::nullopt;
+    return value;
 }
 
 bool parseArguments(int argc, char** argv, Arguments& arguments) {
@@ -54,6 +67,10 @@ bool parseArguments(int argc, char** argv, Arguments& arguments) {
         } else if (argument == "--time-limit" && i + 1 < argc) {
             arguments.timeLimit = milliseconds(argv[++i]);
             if (!arguments.timeLimit) return false;
+        } else if (argument == "--instruction-budget" && i + 1 < argc) {
+            const std::optional<TUint64> budget = count(argv[++i]);
+            if (!budget) return false;
+            arguments.instructionBudget = *budget;
         } else if (!argument.starts_with("-") && !arguments.directory) {
             arguments.directory = argument;
         } else {
@@ -119,6 +136,7 @@ int main(int argc, char** argv) {
     options.applicationDirectory = FileUtility::fromQString(directory);
     options.timeLimit = arguments.timeLimit.value_or(-1);
     options.scriptName = arguments.events;
+    options.instructionBudget = arguments.instructionBudget;
     options.explain = arguments.explain;
     if (!arguments.events.empty() && !readScript(arguments.events, options.script))
         return kUsageError;

@@ -6,6 +6,32 @@
 #include <memory>
 #include <vector>
 
+// Word, unit and byte access at arena offsets, from the arena's base address. A hot loop
+// keeps a copy of its own: its base stays in a register, where the Arena's own would be
+// read again after every store into the arena.
+class ArenaCells {
+public:
+    explicit ArenaCells(TUint8* base) : base(base) {}
+
+    TUint32 word(Address a) const { return load<TUint32>(a); }
+    TInt32 int32(Address a) const { return static_cast<TInt32>(load<TUint32>(a)); }
+    TUint16 unit(Address a) const { return load<TUint16>(a); }
+    TUint8 byte(Address a) const { return base[a]; }
+    void setWord(Address a, TUint32 v) const { store(a, v); }
+    void setUnit(Address a, TUint16 v) const { store(a, v); }
+    void setByte(Address a, TUint8 v) const { base[a] = v; }
+
+private:
+    template <class T> T load(Address a) const {
+        T v;
+        std::memcpy(&v, base + a, sizeof v);
+        return v;
+    }
+    template <class T> void store(Address a, T v) const { std::memcpy(base + a, &v, sizeof v); }
+
+    TUint8* base;
+};
+
 // The address space of one machine: a 4 GiB reservation in which every 32-bit value is a
 // valid offset. Bytecode may read or write any word of it; untouched pages read as zeros and
 // cost nothing. Nothing the host relies on (pointers, allocator bookkeeping) is kept here.
@@ -30,13 +56,14 @@ public:
     void release(Address block);
     TUint32 blockSize(Address block) const; // 0 when block is not a live block
 
-    TUint32 word(Address a) const { return load<TUint32>(a); }
-    TInt32 int32(Address a) const { return static_cast<TInt32>(load<TUint32>(a)); }
-    TUint16 unit(Address a) const { return load<TUint16>(a); }
-    TUint8 byte(Address a) const { return base[a]; }
-    void setWord(Address a, TUint32 v) { store(a, v); }
-    void setUnit(Address a, TUint16 v) { store(a, v); }
-    void setByte(Address a, TUint8 v) { base[a] = v; }
+    TUint32 word(Address a) const { return cells().word(a); }
+    TInt32 int32(Address a) const { return cells().int32(a); }
+    TUint16 unit(Address a) const { return cells().unit(a); }
+    TUint8 byte(Address a) const { return cells().byte(a); }
+    void setWord(Address a, TUint32 v) { cells().setWord(a, v); }
+    void setUnit(Address a, TUint16 v) { cells().setUnit(a, v); }
+    void setByte(Address a, TUint8 v) { cells().setByte(a, v); }
+    ArenaCells cells() const { return ArenaCells(base); }
 
     // Host pointer to length bytes at a, for bulk copies; raises InvalidArgumentException
     // when the range runs past the end of the address space.
@@ -48,13 +75,6 @@ public:
     TUint64 reservedBytes() const { return top; }
 
 private:
-    template <class T> T load(Address a) const {
-        T v;
-        std::memcpy(&v, base + a, sizeof v);
-        return v;
-    }
-    template <class T> void store(Address a, T v) { std::memcpy(base + a, &v, sizeof v); }
-
     TUint8* base;
     TUint64 top = kFirstUsable;
     TUint8 liveClass(Address block) const;

@@ -46,8 +46,23 @@ constexpr int kMaxCallDepth = VirtualMachine::kStackSlots;
     FUSED(accumulate_increment_##relation##_branch, push_local_addr, push_local, add_cell,         \
           push_local_addr, inc_cell, push_local, push_int, relation, jump_if_false)
 
+// The binary operations that fused sequences apply (operate); only the two divisions can
+// fail, on a zero divisor.
+#define ZENTU_FUSED_BINARY(X)                                                                      \
+    X(add) X(sub) X(mul) X(band) X(bor) X(bxor) X(shl) X(shr) X(div) X(rem)
+
+// An operation with its operands: two locals, a constant, or the address of a local and two
+// locals (a = b op c); with a constant or on the two top slots, followed by the store of the
+// result (*address = value op k).
+#define ZENTU_OPERAND_FUSIONS(FUSED, op)                                                           \
+    FUSED(local_local_##op, push_local, push_local, op)                                            \
+    FUSED(addr_local_local_##op, push_local_addr, push_local, push_local, op)                      \
+    FUSED(const_##op##_store, push_int, op, store)                                                 \
+    FUSED(const_##op, push_int, op)                                                                \
+    FUSED(op##_store, op, store)
+
 // Sequences that get a handler of their own: FUSED(name, instructions...). They are the
-// compiler's loop tests, counters and operand loads.
+// compiler's loop tests, counters, operand loads, expressions on locals and field accesses.
 #define ZENTU_FUSED(FUSED)                                                                         \
     ZENTU_ACCUMULATE(FUSED, eq)                                                                    \
     ZENTU_ACCUMULATE(FUSED, ne)                                                                    \
@@ -86,6 +101,19 @@ constexpr int kMaxCallDepth = VirtualMachine::kStackSlots;
     FUSED(decrement_jump, push_local_addr, dec_cell, jump)                                         \
     FUSED(increment_local, push_local_addr, inc_cell)                                              \
     FUSED(decrement_local, push_local_addr, dec_cell)                                              \
+    ZENTU_OPERAND_FUSIONS(FUSED, add)                                                              \
+    ZENTU_OPERAND_FUSIONS(FUSED, sub)                                                              \
+    ZENTU_OPERAND_FUSIONS(FUSED, mul)                                                              \
+    ZENTU_OPERAND_FUSIONS(FUSED, band)                                                             \
+    ZENTU_OPERAND_FUSIONS(FUSED, bor)                                                              \
+    ZENTU_OPERAND_FUSIONS(FUSED, bxor)                                                             \
+    ZENTU_OPERAND_FUSIONS(FUSED, shl)                                                              \
+    ZENTU_OPERAND_FUSIONS(FUSED, shr)                                                              \
+    ZENTU_OPERAND_FUSIONS(FUSED, div)                                                              \
+    ZENTU_OPERAND_FUSIONS(FUSED, rem)                                                              \
+    FUSED(local_field, push_local, field_addr, deref)                                              \
+    FUSED(set_field_from_local, dup, field_addr, push_local, store)                                \
+    FUSED(local_field_addr, push_local, field_addr)                                                \
     FUSED(two_locals, push_local, push_local)
 
 // One id per opcode of the table, then the invalid instruction, then the fused sequences.
@@ -225,6 +253,29 @@ TInt32 lowChar(TUint32 v) {
     return static_cast<TInt16>(v);
 }
 
+constexpr bool failsOn(Opcode op, TUint32 b) {
+    return (op == Opcode::div || op == Opcode::rem) && b == 0;
+}
+
+// b is no zero divisor.
+[[gnu::always_inline]] inline TUint32 operate(Opcode op, TUint32 a, TUint32 b) {
+    switch (op) {
+    case Opcode::div:
+        return static_cast<TUint32>(divide(static_cast<TInt32>(a), static_cast<TInt32>(b)));
+    case Opcode::rem:
+        return static_cast<TUint32>(remainder(static_cast<TInt32>(a), static_cast<TInt32>(b)));
+    case Opcode::add: return a + b;
+    case Opcode::sub: return a - b;
+    case Opcode::mul: return a * b;
+    case Opcode::band: return a & b;
+    case Opcode::bor: return a | b;
+    case Opcode::bxor: return a ^ b;
+    case Opcode::shl: return shiftLeft(a, static_cast<TInt32>(b));
+    case Opcode::shr: return shiftRight(a, static_cast<TInt32>(b));
+    default: return 0;
+    }
+}
+
 TUint32 truth(bool b) {
     return b ? 0xFFFFFFFFu : 0u;
 }
@@ -237,12 +288,10 @@ bool isVectorElementSize(TInt32 size) {
     return size == 1 || size == 4 || size == 8 || size == 12 || size == 16;
 }
 
-// The frame base a call records: its return-address slot minus the slots the caller pushed.
-TInt32 frameBase(const VirtualMachine& vm, TInt32 methodIndex, TInt32 returnSlot) {
-    if (methodIndex < 0) return returnSlot;
-    const VirtualMachine::MethodGCInfo& info = vm.methodGCInfos[methodIndex];
-    const TInt64 base = TInt64(returnSlot) - info.argSlots - info.extraSlots;
-    return static_cast<TInt32>(std::clamp<TInt64>(base, -1, kTopSlot));
+void buildCallerSlots(const Vec<VirtualMachine::MethodGCInfo>& infos, std::vector<TInt64>& slots) {
+    slots.clear();
+    for (const VirtualMachine::MethodGCInfo& info : infos)
+        slots.push_back(TInt64(info.argSlots) + info.extraSlots);
 }
 
 TInt32 clampToInt32(TInt64 v) {
@@ -257,9 +306,8 @@ public:
     explicit Interpreter(VirtualMachine& vm) : vm(vm), mem(vm.memory), heap(vm.vmHeap) {}
 
     void run() {
-        if (vm.dispatchIds.size() != static_cast<size_t>(vm.code.size()) + 1)
-            buildDispatchIds(vm.code, vm.dispatchIds);
-        if (vm.testStepBudget != 0)
+        prepare();
+        if (vm.budgeted)
             loop<true>();
         else
             loop<false>();
@@ -271,7 +319,18 @@ public:
     void throwObject(Address object);
 
 private:
-    // The loop; with kCounted it spends the test step budget.
+    // The tables the loop reads, made once for the loaded code and methods.
+    void prepare() {
+        if (vm.dispatchIds.size() != static_cast<size_t>(vm.code.size()) + 1)
+            buildDispatchIds(vm.code, vm.dispatchIds);
+        if (vm.callerSlots.size() != static_cast<size_t>(vm.methodGCInfos.size()))
+            buildCallerSlots(vm.methodGCInfos, vm.callerSlots);
+    }
+    bool isMethod(TInt32 methodIndex) const {
+        return static_cast<TUint32>(methodIndex) < vm.callerSlots.size();
+    }
+
+    // The loop; with kCounted it spends the instruction budget.
     template <bool kCounted> void loop();
 
     bool catches(TInt32 handlerType, TInt32 type) const;
@@ -320,11 +379,14 @@ void Interpreter::release(Address object) {
     heap.release(object);
 }
 
+// The frame base is the return-address slot minus the slots the caller pushed. A method
+// index outside the table counts as no method record.
 void VirtualMachine::enterCall(TInt32 methodIndex, TInt32 returnSlot) {
     if (methodStack.size() >= kMaxCallDepth) fatalError("Stack overflow", pc);
-    const TInt32 base = frameBase(*this, methodIndex, returnSlot);
+    const size_t index = static_cast<TUint32>(methodIndex);
+    const TInt64 pushed = index < callerSlots.size() ? callerSlots[index] : 0;
     methodStack.append(methodIndex);
-    frameStack.append(base);
+    frameStack.append(static_cast<TInt32>(std::clamp<TInt64>(returnSlot - pushed, -1, kTopSlot)));
 }
 
 bool Interpreter::catches(TInt32 handlerType, TInt32 type) const {
@@ -352,6 +414,7 @@ void Interpreter::catchAt(const VirtualMachine::Handler& handler, Address object
 }
 
 void Interpreter::throwObject(Address object) {
+    prepare();
     const TInt32 type = mem.int32(object);
     while (vm.handlerCount > 0) {
         const VirtualMachine::Handler& handler = vm.handlers[vm.handlerCount];
@@ -375,7 +438,7 @@ void Interpreter::callLastResort(Address object) {
                                     [](const auto& candidate) { return candidate.typeId == -1; });
     if (entry == method.entries.end()) vm.fatalError(cause, vm.pc);
     const VirtualMachine::ExportedMethod::MethodEntry target = *entry;
-    if (target.methodIndex >= vm.methodGCInfos.size()) raise(KErrInvalidArgument);
+    if (target.methodIndex >= 0 && !isMethod(target.methodIndex)) raise(KErrInvalidArgument);
     if (vm.sp + 2 > kTopSlot) vm.fatalError("Stack overflow", vm.pc);
 
     const TInt32 level = (handle.argLevels.isEmpty() ? 0 : handle.argLevels[0]) - 1;
@@ -404,6 +467,7 @@ template <bool kCounted> void Interpreter::loop() {
     const TUint8* const ids = vm.dispatchIds.data();
     const TUint64 codeSize = static_cast<TUint64>(vm.code.size());
     const Address stackBase = vm.operandStack;
+    const ArenaCells cells = mem.cells();
     // Slots 0 .. kTopSlot. Indexes a little outside (local(n) with a byte n) still lie in the
     // arena; wider offsets go through arena addresses.
     TUint32* const stack =
@@ -412,7 +476,7 @@ template <bool kCounted> void Interpreter::loop() {
     TInt32 pc = vm.pc;
     TInt32 sp = vm.sp;
     TInt64 outside = 0; // a transfer target outside the code
-    TInt64 budget = vm.testStepBudget;
+    TInt64 budget = vm.budgetLeft;
 
 #define S8(k) static_cast<TInt32>(static_cast<TInt8>(code[pc + (k)]))
 #define U8(k) static_cast<TUint32>(code[pc + (k)])
@@ -431,7 +495,7 @@ template <bool kCounted> void Interpreter::loop() {
     do {                                                                                           \
         vm.pc = pc + (operandBytes);                                                               \
         vm.sp = sp;                                                                                \
-        if constexpr (kCounted) vm.testStepBudget = budget;                                        \
+        if constexpr (kCounted) vm.budgetLeft = budget;                                            \
     } while (0)
     // The instruction reads slots down to sp - below and writes slots up to sp + above.
 #define NEED(below, above)                                                                         \
@@ -446,7 +510,7 @@ template <bool kCounted> void Interpreter::loop() {
     do {                                                                                           \
         const TInt64 to = (target);                                                                \
         if constexpr (kCounted)                                                                    \
-            if (--budget <= 0) goto budgetSpent;                                                   \
+            if (--budget < 0) goto budgetSpent;                                                    \
         if (static_cast<TUint64>(to) < codeSize) {                                                 \
             pc = static_cast<TInt32>(to);                                                          \
             DISPATCH();                                                                            \
@@ -456,7 +520,7 @@ template <bool kCounted> void Interpreter::loop() {
     } while (0)
 #define CHARGE(units)                                                                              \
     if constexpr (kCounted)                                                                        \
-        if ((budget -= (units)) <= 0) goto budgetSpent
+        if ((budget -= (units)) < 0) goto budgetSpent
 #define PUSH(value)                                                                                \
     do {                                                                                           \
         const TUint32 pushed = (value);                                                            \
@@ -478,7 +542,7 @@ op_push_local : {
 }
 op_push_local_w : {
     NEED(-1, 1);
-    const TUint32 v = mem.word(SLOT_ADDRESS(TInt64(sp) + 1 + S32(1)));
+    const TUint32 v = cells.word(SLOT_ADDRESS(TInt64(sp) + 1 + S32(1)));
     PUSH(v);
     NEXT(4);
 }
@@ -558,60 +622,60 @@ op_field_addr_w:
 op_deref:
     NEED(0, 0);
     NOT_NULL(stack[sp], 0);
-    stack[sp] = mem.word(stack[sp]);
+    stack[sp] = cells.word(stack[sp]);
     NEXT(0);
 op_deref2 : {
     NEED(0, 0);
     TUint32 v = stack[sp];
     NOT_NULL(v, 0);
-    v = mem.word(v);
+    v = cells.word(v);
     NOT_NULL(v, 0);
-    stack[sp] = mem.word(v);
+    stack[sp] = cells.word(v);
     NEXT(0);
 }
 op_deref3 : {
     NEED(0, 0);
     TUint32 v = stack[sp];
     NOT_NULL(v, 0);
-    v = mem.word(v);
+    v = cells.word(v);
     NOT_NULL(v, 0);
-    v = mem.word(v);
+    v = cells.word(v);
     NOT_NULL(v, 0);
-    stack[sp] = mem.word(v);
+    stack[sp] = cells.word(v);
     NEXT(0);
 }
 op_push_deref_local : {
     NEED(-1, 1);
     const TUint32 a = LOCAL(S8(1));
     NOT_NULL(a, 1);
-    PUSH(mem.word(a));
+    PUSH(cells.word(a));
     NEXT(1);
 }
 op_push_deref2_local : {
     NEED(-1, 1);
     TUint32 a = LOCAL(S8(1));
     NOT_NULL(a, 1);
-    a = mem.word(a);
+    a = cells.word(a);
     NOT_NULL(a, 1);
-    PUSH(mem.word(a));
+    PUSH(cells.word(a));
     NEXT(1);
 }
 op_push_deref3_local : {
     NEED(-1, 1);
     TUint32 a = LOCAL(S8(1));
     NOT_NULL(a, 1);
-    a = mem.word(a);
+    a = cells.word(a);
     NOT_NULL(a, 1);
-    a = mem.word(a);
+    a = cells.word(a);
     NOT_NULL(a, 1);
-    PUSH(mem.word(a));
+    PUSH(cells.word(a));
     NEXT(1);
 }
 op_push_field_addr_local : {
     NEED(-1, 1);
     TUint32 a = LOCAL(S8(1));
     NOT_NULL(a, 2);
-    a = mem.word(a);
+    a = cells.word(a);
     NOT_NULL(a, 2);
     PUSH(a + 4u * static_cast<TUint32>(S8(2)));
     NEXT(2);
@@ -620,9 +684,9 @@ op_push_field_addr2_local : {
     NEED(-1, 1);
     TUint32 a = LOCAL(S8(1));
     NOT_NULL(a, 2);
-    a = mem.word(a);
+    a = cells.word(a);
     NOT_NULL(a, 2);
-    a = mem.word(a);
+    a = cells.word(a);
     NOT_NULL(a, 2);
     PUSH(a + 4u * static_cast<TUint32>(S8(2)));
     NEXT(2);
@@ -631,11 +695,11 @@ op_push_field_addr3_local : {
     NEED(-1, 1);
     TUint32 a = LOCAL(S8(1));
     NOT_NULL(a, 2);
-    a = mem.word(a);
+    a = cells.word(a);
     NOT_NULL(a, 2);
-    a = mem.word(a);
+    a = cells.word(a);
     NOT_NULL(a, 2);
-    a = mem.word(a);
+    a = cells.word(a);
     NOT_NULL(a, 2);
     PUSH(a + 4u * static_cast<TUint32>(S8(2)));
     NEXT(2);
@@ -645,32 +709,32 @@ op_push_field_addr3_local : {
 op_store_type:
     NEED(0, 0);
     NOT_NULL(stack[sp], 4);
-    mem.setWord(stack[sp], static_cast<TUint32>(S32(1)));
+    cells.setWord(stack[sp], static_cast<TUint32>(S32(1)));
     --sp;
     NEXT(4);
 op_store:
 op_store_alt:
     NEED(1, 0);
     NOT_NULL(stack[sp - 1], 0);
-    mem.setWord(stack[sp - 1], stack[sp]);
+    cells.setWord(stack[sp - 1], stack[sp]);
     sp -= 2;
     NEXT(0);
 op_store_zero:
     NEED(0, 0);
     NOT_NULL(stack[sp], 0);
-    mem.setWord(stack[sp], 0);
+    cells.setWord(stack[sp], 0);
     --sp;
     NEXT(0);
 op_inc_cell:
     NEED(0, 0);
     NOT_NULL(stack[sp], 0);
-    mem.setWord(stack[sp], mem.word(stack[sp]) + 1);
+    cells.setWord(stack[sp], cells.word(stack[sp]) + 1);
     --sp;
     NEXT(0);
 op_dec_cell:
     NEED(0, 0);
     NOT_NULL(stack[sp], 0);
-    mem.setWord(stack[sp], mem.word(stack[sp]) - 1);
+    cells.setWord(stack[sp], cells.word(stack[sp]) - 1);
     --sp;
     NEXT(0);
 
@@ -680,9 +744,9 @@ op_dec_cell:
         NEED(1, 0);                                                                                \
         const Address cell = stack[sp - 1];                                                        \
         NOT_NULL(cell, 0);                                                                         \
-        const TUint32 a = mem.word(cell);                                                          \
+        const TUint32 a = cells.word(cell);                                                        \
         const TUint32 b = stack[sp];                                                               \
-        mem.setWord(cell, (expression));                                                           \
+        cells.setWord(cell, (expression));                                                         \
         sp -= 2;                                                                                   \
         NEXT(0);                                                                                   \
     }
@@ -706,7 +770,7 @@ op_dec_cell:
             SAVE(0);                                                                               \
             raise(KErrDivisionByZero);                                                             \
         }                                                                                          \
-        mem.setWord(cell, static_cast<TUint32>(function(mem.int32(cell), b)));                     \
+        cells.setWord(cell, static_cast<TUint32>(function(cells.int32(cell), b)));                 \
         sp -= 2;                                                                                   \
         NEXT(0);                                                                                   \
     }
@@ -718,25 +782,25 @@ op_dec_cell:
 op_byte_store:
     NEED(1, 0);
     NOT_NULL(stack[sp - 1], 0);
-    mem.setByte(stack[sp - 1], static_cast<TUint8>(stack[sp]));
+    cells.setByte(stack[sp - 1], static_cast<TUint8>(stack[sp]));
     sp -= 2;
     NEXT(0);
 op_byte_store_zero:
     NEED(0, 0);
     NOT_NULL(stack[sp], 0);
-    mem.setByte(stack[sp], 0);
+    cells.setByte(stack[sp], 0);
     --sp;
     NEXT(0);
 op_byte_inc_cell:
     NEED(0, 0);
     NOT_NULL(stack[sp], 0);
-    mem.setByte(stack[sp], static_cast<TUint8>(mem.byte(stack[sp]) + 1));
+    cells.setByte(stack[sp], static_cast<TUint8>(cells.byte(stack[sp]) + 1));
     --sp;
     NEXT(0);
 op_byte_dec_cell:
     NEED(0, 0);
     NOT_NULL(stack[sp], 0);
-    mem.setByte(stack[sp], static_cast<TUint8>(mem.byte(stack[sp]) - 1));
+    cells.setByte(stack[sp], static_cast<TUint8>(cells.byte(stack[sp]) - 1));
     --sp;
     NEXT(0);
 
@@ -745,9 +809,9 @@ op_byte_dec_cell:
         NEED(1, 0);                                                                                \
         const Address cell = stack[sp - 1];                                                        \
         NOT_NULL(cell, 0);                                                                         \
-        const TInt32 a = lowByte(mem.byte(cell));                                                  \
+        const TInt32 a = lowByte(cells.byte(cell));                                                \
         const TInt32 b = lowByte(stack[sp]);                                                       \
-        mem.setByte(cell, static_cast<TUint8>(expression));                                        \
+        cells.setByte(cell, static_cast<TUint8>(expression));                                      \
         sp -= 2;                                                                                   \
         NEXT(0);                                                                                   \
     }
@@ -772,7 +836,7 @@ op_byte_dec_cell:
             SAVE(0);                                                                               \
             raise(KErrDivisionByZero, "Division by zero.");                                        \
         }                                                                                          \
-        mem.setByte(cell, static_cast<TUint8>(lowByte(mem.byte(cell)) operation b));               \
+        cells.setByte(cell, static_cast<TUint8>(lowByte(cells.byte(cell)) operation b));           \
         sp -= 2;                                                                                   \
         NEXT(0);                                                                                   \
     }
@@ -783,13 +847,13 @@ op_byte_dec_cell:
 op_char_store:
     NEED(1, 0);
     NOT_NULL(stack[sp - 1], 0);
-    mem.setUnit(stack[sp - 1], static_cast<TUint16>(stack[sp]));
+    cells.setUnit(stack[sp - 1], static_cast<TUint16>(stack[sp]));
     sp -= 2;
     NEXT(0);
 op_char_store_zero:
     NEED(0, 0);
     NOT_NULL(stack[sp], 0);
-    mem.setUnit(stack[sp], 0);
+    cells.setUnit(stack[sp], 0);
     --sp;
     NEXT(0);
 
@@ -910,7 +974,7 @@ op_call : {
     NEED(-1, 1);
     const TInt32 methodIndex = S32(5);
     SAVE(8);
-    if (methodIndex >= vm.methodGCInfos.size()) raise(KErrInvalidArgument);
+    if (methodIndex >= 0 && !isMethod(methodIndex)) raise(KErrInvalidArgument);
     vm.enterCall(methodIndex, sp + 1);
     PUSH(static_cast<TUint32>(pc + 9));
     TRANSFER(S32(1));
@@ -925,7 +989,7 @@ op_call_virtual : {
     while (entry != end && entry->typeId != type) ++entry;
     if (entry == end) vm.fatalError("Invalid type in virtual method call", vm.pc);
     const TInt32 methodIndex = entry->methodIndex;
-    if (methodIndex < 0 || methodIndex >= vm.methodGCInfos.size()) raise(KErrInvalidArgument);
+    if (!isMethod(methodIndex)) raise(KErrInvalidArgument);
     const TInt32 target = entry->codeOffset;
     vm.enterCall(methodIndex, sp);
     stack[sp] = static_cast<TUint32>(pc + 5);
@@ -948,7 +1012,7 @@ op_ret : {
     if (newSp < -1 || newSp > kTopSlot) goto stackFault;
     const TUint32 returnSlot = static_cast<TUint32>(sp) - static_cast<TUint32>(a);
     const TInt32 returnPc = static_cast<TInt32>(
-        returnSlot <= TUint32(kTopSlot) ? stack[returnSlot] : mem.word(SLOT_ADDRESS(returnSlot)));
+        returnSlot <= TUint32(kTopSlot) ? stack[returnSlot] : cells.word(SLOT_ADDRESS(returnSlot)));
     vm.methodStack.removeLast();
     if (!vm.frameStack.isEmpty()) vm.frameStack.removeLast();
     sp = static_cast<TInt32>(newSp);
@@ -978,8 +1042,8 @@ op_new_store_keep : {
     NOT_NULL(target, 6);
     CHARGE(slots / 64);
     const Address object = allocate(4 * TInt64(slots), static_cast<GcCode>(gcCode));
-    mem.setWord(target, static_cast<TUint32>(vm.convertToLevel(level, static_cast<TInt32>(object),
-                                                               GC_CODE_REFERENCE_BOX)));
+    cells.setWord(target, static_cast<TUint32>(vm.convertToLevel(level, static_cast<TInt32>(object),
+                                                                 GC_CODE_REFERENCE_BOX)));
     if (code[pc] == static_cast<TUint8>(Opcode::new_store)) --sp;
     NEXT(6);
 }
@@ -989,7 +1053,7 @@ op_box : {
     SAVE(0);
     const Address object = allocate(
         4, code[pc] == static_cast<TUint8>(Opcode::box) ? GC_CODE_REFERENCE_BOX : GC_CODE_PLAIN);
-    mem.setWord(object, stack[sp]);
+    cells.setWord(object, stack[sp]);
     stack[sp] = object;
     NEXT(0);
 }
@@ -1006,7 +1070,7 @@ op_box : {
         SAVE(operandBytes);                                                                        \
         const Address object = allocate(4 * TInt64(n), GC_CODE_PLAIN);                             \
         const TInt32 first = sp - n + 1;                                                           \
-        for (TInt32 i = 0; i < n; ++i) mem.setWord(object + 4u * i, stack[first + i]);             \
+        for (TInt32 i = 0; i < n; ++i) cells.setWord(object + 4u * i, stack[first + i]);           \
         sp = first;                                                                                \
         stack[sp] = object;                                                                        \
         NEXT(operandBytes);                                                                        \
@@ -1026,7 +1090,7 @@ op_box : {
             SAVE(operandBytes);                                                                    \
             CHARGE(n / 64);                                                                        \
             checkWords(object, n);                                                                 \
-            for (TInt32 i = 0; i < n; ++i) mem.setWord(object + 4u * i, 0);                        \
+            for (TInt32 i = 0; i < n; ++i) cells.setWord(object + 4u * i, 0);                      \
         }                                                                                          \
         --sp;                                                                                      \
         NEXT(operandBytes);                                                                        \
@@ -1049,7 +1113,7 @@ op_box : {
             CHARGE(n / 64);                                                                        \
             checkWords(from, n);                                                                   \
             checkWords(to, n);                                                                     \
-            for (TInt32 i = 0; i < n; ++i) mem.setWord(to + 4u * i, mem.word(from + 4u * i));      \
+            for (TInt32 i = 0; i < n; ++i) cells.setWord(to + 4u * i, cells.word(from + 4u * i));  \
         }                                                                                          \
         --sp;                                                                                      \
         NEXT(operandBytes);                                                                        \
@@ -1067,7 +1131,7 @@ op_box : {
         if (n > 0) {                                                                               \
             if (TInt64(sp) + n - 1 > kTopSlot) goto stackFault;                                    \
             NOT_NULL(object, operandBytes);                                                        \
-            for (TInt32 i = 0; i < n; ++i) stack[sp + i] = mem.word(object + 4u * i);              \
+            for (TInt32 i = 0; i < n; ++i) stack[sp + i] = cells.word(object + 4u * i);            \
         }                                                                                          \
         sp += n - 1;                                                                               \
         NEXT(operandBytes);                                                                        \
@@ -1086,7 +1150,7 @@ op_box : {
         const Address object = stack[sp - n];                                                      \
         if (n > 0) {                                                                               \
             NOT_NULL(object, operandBytes);                                                        \
-            for (TInt32 i = 0; i < n; ++i) mem.setWord(object + 4u * i, stack[first + i]);         \
+            for (TInt32 i = 0; i < n; ++i) cells.setWord(object + 4u * i, stack[first + i]);       \
         }                                                                                          \
         sp -= n + 1;                                                                               \
         NEXT(operandBytes);                                                                        \
@@ -1103,8 +1167,8 @@ op_new_vector : {
     if (!isVectorElementSize(elementSize)) vm.fatalError("Invalid vector element size", vm.pc);
     NOT_NULL(holder, 1);
     const Address vector = OVector::create(heap, elementSize, 0).object();
-    mem.setWord(holder + 4, static_cast<TUint32>(elementSize));
-    mem.setWord(holder, vector);
+    cells.setWord(holder + 4, static_cast<TUint32>(elementSize));
+    cells.setWord(holder, vector);
     --sp;
     NEXT(1);
 }
@@ -1119,7 +1183,7 @@ op_release_box : {
     const Address box = stack[sp];
     NOT_NULL(box, 0);
     SAVE(0);
-    release(mem.word(box));
+    release(cells.word(box));
     release(box);
     --sp;
     NEXT(0);
@@ -1342,6 +1406,92 @@ fused_decrement_local : { // push_local_addr n; dec_cell
     COUNTER_JUMP(decrement_jump, 0xFFFFFFFFu)
 #undef COUNTER_JUMP
 
+    // Each reads its operands and writes the slots its instructions leave above the top first,
+    // then checks what its instructions could fail on: when one would fail, it runs the first
+    // instruction alone, which writes those slots again with the same values. Stores into the
+    // arena come last.
+#define OPERAND_FUSIONS(op)                                                                        \
+    fused_local_local_##op : { /* push_local n; push_local m; op */                                \
+        if (sp < -1 || sp > kTopSlot - 2) goto op_push_local;                                      \
+        const TUint32 a = LOCAL(S8(1));                                                            \
+        stack[sp + 1] = a;                                                                         \
+        const TUint32 b = stack[sp + 2 + S8(3)];                                                   \
+        stack[sp + 2] = b;                                                                         \
+        if (failsOn(Opcode::op, b)) goto op_push_local;                                            \
+        stack[++sp] = operate(Opcode::op, a, b);                                                   \
+        NEXT(4);                                                                                   \
+    }                                                                                              \
+    fused_addr_local_local_##op : { /* push_local_addr n; push_local m; push_local o; op */        \
+        if (sp < -1 || sp > kTopSlot - 3) goto op_push_local_addr;                                 \
+        stack[sp + 1] = SLOT_ADDRESS(sp + 1 + S8(1));                                              \
+        const TUint32 a = stack[sp + 2 + S8(3)];                                                   \
+        stack[sp + 2] = a;                                                                         \
+        const TUint32 b = stack[sp + 3 + S8(5)];                                                   \
+        stack[sp + 3] = b;                                                                         \
+        if (failsOn(Opcode::op, b)) goto op_push_local_addr;                                       \
+        stack[sp + 2] = operate(Opcode::op, a, b);                                                 \
+        sp += 2;                                                                                   \
+        NEXT(6);                                                                                   \
+    }                                                                                              \
+    fused_const_##op##_store : { /* push_int k; op; store */                                       \
+        if (sp < 1 || sp > kTopSlot - 1) goto op_push_int;                                         \
+        const TUint32 b = static_cast<TUint32>(S32(1));                                            \
+        const Address cell = stack[sp - 1];                                                        \
+        if (cell == 0 || failsOn(Opcode::op, b)) goto op_push_int;                                 \
+        stack[sp + 1] = b;                                                                         \
+        const TUint32 value = operate(Opcode::op, stack[sp], b);                                   \
+        stack[sp] = value;                                                                         \
+        cells.setWord(cell, value);                                                                \
+        sp -= 2;                                                                                   \
+        NEXT(6);                                                                                   \
+    }                                                                                              \
+    fused_const_##op : { /* push_int k; op */                                                      \
+        if (sp < 0 || sp > kTopSlot - 1) goto op_push_int;                                         \
+        const TUint32 b = static_cast<TUint32>(S32(1));                                            \
+        if (failsOn(Opcode::op, b)) goto op_push_int;                                              \
+        stack[sp + 1] = b;                                                                         \
+        stack[sp] = operate(Opcode::op, stack[sp], b);                                             \
+        NEXT(5);                                                                                   \
+    }                                                                                              \
+    fused_##op##_store : { /* op; store */                                                         \
+        if (sp < 2 || sp > kTopSlot) goto op_##op;                                                 \
+        const Address cell = stack[sp - 2];                                                        \
+        if (cell == 0 || failsOn(Opcode::op, stack[sp])) goto op_##op;                             \
+        const TUint32 value = operate(Opcode::op, stack[sp - 1], stack[sp]);                       \
+        stack[sp - 1] = value;                                                                     \
+        cells.setWord(cell, value);                                                                \
+        sp -= 3;                                                                                   \
+        NEXT(1);                                                                                   \
+    }
+    ZENTU_FUSED_BINARY(OPERAND_FUSIONS)
+#undef OPERAND_FUSIONS
+
+fused_local_field : { // push_local n; field_addr k; deref
+    if (sp < -1 || sp > kTopSlot - 1) goto op_push_local;
+    const TUint32 object = LOCAL(S8(1));
+    const TUint32 field = object + 4u * static_cast<TUint32>(S8(3));
+    if (object == 0 || field == 0) goto op_push_local;
+    stack[++sp] = cells.word(field);
+    NEXT(4);
+}
+fused_set_field_from_local : { // dup; field_addr k; push_local n; store: the object stays
+    if (sp < 0 || sp > kTopSlot - 2) goto op_dup;
+    const TUint32 object = stack[sp];
+    const TUint32 field = object + 4u * static_cast<TUint32>(S8(2));
+    if (object == 0 || field == 0) goto op_dup;
+    stack[sp + 1] = field;
+    const TUint32 value = stack[sp + 2 + S8(4)];
+    stack[sp + 2] = value;
+    cells.setWord(field, value);
+    NEXT(5);
+}
+fused_local_field_addr : { // push_local n; field_addr k
+    if (sp < -1 || sp > kTopSlot - 1) goto op_push_local;
+    const TUint32 object = LOCAL(S8(1));
+    if (object == 0) goto op_push_local;
+    stack[++sp] = object + 4u * static_cast<TUint32>(S8(3));
+    NEXT(3);
+}
 fused_two_locals : { // push_local n; push_local m
     if (sp < -1 || sp > kTopSlot - 2) goto op_push_local;
     stack[sp + 1] = LOCAL(S8(1));
@@ -1371,8 +1521,8 @@ nullPointer:
     raiseNullPointer();
 budgetSpent:
     SAVE(0);
-    vm.testStepBudget = -1;
-    vm.fatalError("Step budget spent", pc);
+    vm.budgetLeft = -1;
+    raise(KErrFatal, "instruction budget exhausted");
 
 #undef S8
 #undef U8

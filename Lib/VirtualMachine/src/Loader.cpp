@@ -5,6 +5,7 @@
 #include "Opcodes.h"
 #include "VirtualMachine.h"
 
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -121,7 +122,8 @@ private:
             method.name = readName();
             TInt32 codeOffset = in.varint(width[0]);
             TInt32 methodIndex = in.varint(width[1]);
-            method.entries.append({-1, codeOffset + codeBase, methodIndex + methodBase});
+            method.entries.append({-1, rebase(codeOffset, codeBase, "code offset", in.offset()),
+                                   rebase(methodIndex, methodBase, "method index", in.offset())});
             vm.exportedMethods.append(std::move(method));
             vm.indexExportedName(vm.exportedMethods.size() - 1);
         }
@@ -141,9 +143,11 @@ private:
             }
             virtualMethodMap.push_back(index);
             for (TInt32 entries = in.varint(width[8]); entries > 0; --entries) {
-                TInt32 typeId = in.varint(width[2]) + typeBase;
-                TInt32 codeOffset = in.varint(width[0]) + codeBase;
-                TInt32 methodIndex = in.varint(width[1]) + methodBase;
+                TInt32 typeId = rebaseType(in.varint(width[2]), "type id", in.offset());
+                TInt32 codeOffset =
+                    rebase(in.varint(width[0]), codeBase, "code offset", in.offset());
+                TInt32 methodIndex =
+                    rebase(in.varint(width[1]), methodBase, "method index", in.offset());
                 vm.exportedMethods[index].entries.append({typeId, codeOffset, methodIndex});
                 if (typeId > vm.maxTypeId) vm.maxTypeId = typeId;
             }
@@ -165,7 +169,9 @@ private:
             int e = readElementWidth();
             readList(e, vm.typeRefOffsets[typeId]);
             readFlaggedList(e, vm.typeOffsetFlags[typeId], vm.typeFlaggedOffsets[typeId]);
-            TInt32 superType = in.varint(width[3]) == 0 ? -1 : in.varint(width[2]) + typeBase;
+            TInt32 superType = in.varint(width[3]) == 0
+                                   ? -1
+                                   : rebaseType(in.varint(width[2]), "super type", in.offset());
             while (vm.superTypes.size() < typeId) vm.superTypes.append(-2);
             if (vm.superTypes.size() == typeId)
                 vm.superTypes.append(superType);
@@ -211,7 +217,7 @@ private:
     void takeBases() {
         codeBase = vm.code.size();
         methodBase = vm.methodGCInfos.size();
-        typeBase = vm.maxTypeId + 1;
+        typeBase = rebase(vm.maxTypeId, 1, "type base", 0);
         stringBase = vm.stringConstants.size();
     }
 
@@ -241,7 +247,7 @@ private:
     void relocateCode() {
         const TInt32 codeSize = static_cast<TInt32>(in.remaining());
         vm.images[imageIndex].codeSize = codeSize;
-        vm.code.resize(codeBase + codeSize);
+        vm.code.resize(rebase(codeSize, codeBase, "code size", in.offset()));
         out = reinterpret_cast<TUint8*>(vm.code.data()) + codeBase;
         codeStart = in.offset();
         while (in.remaining() > 0) {
@@ -291,25 +297,47 @@ private:
     }
 
     TInt32 relocate(OperandKind kind, TInt32 v) {
+        const size_t at = codeStart + instructionOffset;
         switch (kind) {
         case OperandKind::CodeOffset:
-        case OperandKind::HandlerOffset: return v + codeBase;
-        case OperandKind::MethodIndex: return v >= 0 ? v + methodBase : v;
-        case OperandKind::HandlerType: return v >= 0 ? v + typeBase : v;
-        case OperandKind::StringConst: return v + stringBase;
+        case OperandKind::HandlerOffset: return rebase(v, codeBase, "code offset", at);
+        case OperandKind::MethodIndex:
+            return v >= 0 ? rebase(v, methodBase, "method index", at) : v;
+        case OperandKind::HandlerType: return v >= 0 ? rebaseType(v, "handler type", at) : v;
+        case OperandKind::StringConst: return rebase(v, stringBase, "string number", at);
         case OperandKind::NamedMethod:
             if (v < 0 || static_cast<size_t>(v) >= virtualMethodMap.size())
-                refuse(codeStart + instructionOffset,
-                       "call_virtual at code offset " + std::to_string(instructionOffset) +
-                           " names virtual method " + std::to_string(v) + " of " +
-                           std::to_string(virtualMethodMap.size()));
+                refuse(at, "call_virtual at code offset " + std::to_string(instructionOffset) +
+                               " names virtual method " + std::to_string(v) + " of " +
+                               std::to_string(virtualMethodMap.size()));
             return virtualMethodMap[v];
         case OperandKind::TypeId:
-            v += typeBase;
+            v = rebaseType(v, "type id", at);
             if (v > vm.maxTypeId) vm.maxTypeId = v;
             return v;
         default: return v;
         }
+    }
+
+    // An index from the image moved onto its table's base. The sum is formed in 64 bits: an
+    // index near the int32 limit would otherwise wrap before anything could check it. `at` is
+    // the image offset the refusal names.
+    static TInt32 rebase(TInt32 index, TInt32 base, const char* what, size_t at) {
+        const TInt64 sum = TInt64(index) + base;
+        if (sum < INT32_MIN || sum > INT32_MAX)
+            refuse(at, std::string(what) + " " + std::to_string(index) + " plus its base " +
+                           std::to_string(base) + " is beyond the int32 range");
+        return static_cast<TInt32>(sum);
+    }
+
+    // Type ids also stay within the per-type tables' limit, so that the highest one, which the
+    // next image's type base follows, stays far from the int32 limit.
+    TInt32 rebaseType(TInt32 index, const char* what, size_t at) const {
+        const TInt32 typeId = rebase(index, typeBase, what, at);
+        if (typeId > kMaxTypeIndex)
+            refuse(at, std::string(what) + " " + std::to_string(typeId) + " is beyond " +
+                           std::to_string(kMaxTypeIndex));
+        return typeId;
     }
 
     VirtualMachine& vm;

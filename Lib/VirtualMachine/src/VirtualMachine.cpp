@@ -2,6 +2,8 @@
 
 #include "AppsFileIO.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
 
 namespace {
@@ -58,6 +60,11 @@ TInt32 VirtualMachine::load(ZARNOK::InputStream& stream, const CAppsString& imag
 void VirtualMachine::fatalError(const CAppsString& message, TInt32) {
     recordFailure(message.toUtf8());
     raise(KErrFatal);
+}
+
+void VirtualMachine::setInstructionBudget(TUint64 transfers) {
+    budgeted = transfers != 0;
+    budgetLeft = static_cast<TInt64>(std::min<TUint64>(transfers, INT64_MAX));
 }
 
 void VirtualMachine::setApplicationObject(Address object) {

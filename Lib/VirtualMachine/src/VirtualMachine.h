@@ -180,6 +180,14 @@ public:
     void backgroundEvent();
     bool isRunning() const { return currentCall >= 0; }
 
+    // For tools and tests against programs that never end: the work the machine may still do,
+    // counted in control transfers (the start of a run, jumps, calls, returns, catches) and
+    // one more per 64 words that an allocation or a bulk word operation touches. Once it is
+    // spent the running entry call ends with the fatal error "instruction budget exhausted",
+    // and every later run ends the same way. 0, the default, is no limit.
+    void setInstructionBudget(TUint64 transfers);
+    bool instructionBudgetExhausted() const { return budgetLeft < 0; }
+
     Arena& arena() { return memory; }
     FrameworkServices* services() const { return frameworkServices; }
     Address stackBase() const { return operandStack; }
@@ -226,10 +234,6 @@ public:
     Vec<int> frameStack;
     Handler handlers[kHandlerRecords] = {};
     TInt32 handlerCount = 0;
-    // Test hook against programs that never end: when positive, the control transfers
-    // (jumps, calls, returns, catches) and bulk word operations left to the program; when it
-    // runs out the call ends with the fatal error and the budget turns negative. 0: no limit.
-    TInt64 testStepBudget = 0;
 
     Vec<MethodHandle> methodHandles;
     MersenneTwister randomGenerator; // Math: random numbers, seeded at the first use
@@ -300,4 +304,9 @@ private:
     std::vector<InternalThrowFrame> internalThrows;
     TInt32 internalThrowReturnDepth = 0;
     std::vector<TUint8> dispatchIds; // Interpreter.cpp: per code byte, rebuilt as code grows
+    // Interpreter.cpp: per method, the argument and extra slots that its frame starts below
+    // the return address; rebuilt as methods are loaded.
+    std::vector<TInt64> callerSlots;
+    bool budgeted = false;
+    TInt64 budgetLeft = 0; // negative once spent
 };

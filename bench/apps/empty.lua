@@ -1,0 +1,1 @@
+-- an empty program: start-up and shut-down

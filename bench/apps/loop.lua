@@ -1,0 +1,10 @@
+local s, mask = 0, 0xFFFFFF
+for i = 0, 50000000 - 1 do
+  s = (s + i) & mask
+end
+local i = 50000000
+repeat
+  s = (s + i) & mask
+  i = i - 1
+until i <= 0
+assert(s == 15745024)
