@@ -7,9 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <limits>
 #include <memory>
-#include <optional>
 
 namespace {
 
@@ -41,18 +39,6 @@ bool removeTree(const QString& path) {
         if (!directory.remove(file)) return false;
     for (const QString& child : entries(path, QDir::Dirs)) removeTree(directory.filePath(child));
     return QDir().rmdir(path);
-}
-
-// The whole file, an empty one when there is no file, nothing when it cannot be read or is
-// too large to be written back in one piece.
-std::optional<QByteArray> currentContents(const QString& path) {
-    QFile file(path);
-    if (!file.exists()) return QByteArray();
-    if (file.size() > std::numeric_limits<TInt32>::max()) return std::nullopt;
-    if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) return std::nullopt;
-    return bytes;
 }
 
 } // namespace
@@ -87,16 +73,10 @@ ZARNOK::FileOutputStream* HostFileServices::openFileForWriting(const CAppsString
                                                                bool truncate) {
     if (!isAcceptableName(name)) return nullptr;
     const CAppsString path = resolve(name);
-    // Appending rewrites the old contents; a file that cannot be read is left alone rather
-    // than emptied.
-    std::optional<QByteArray> kept = QByteArray();
-    if (!truncate) kept = currentContents(FileUtility::toQString(path));
-    if (!kept) return nullptr;
     auto stream = std::make_unique<ZARNOK::FileOutputStream>();
-    if (!stream->open(path)) return nullptr;
-    if (!kept->isEmpty() && !stream->write(reinterpret_cast<const TUint8*>(kept->constData()),
-                                           static_cast<TInt32>(kept->size())))
-        return nullptr;
+    // Appending opens the file where it is and writes after its end: the old contents are
+    // never read back and rewritten, so no failure can lose them.
+    if (!(truncate ? stream->open(path) : stream->openForAppend(path))) return nullptr;
     return stream.release();
 }
 

@@ -265,8 +265,7 @@ TEST_F(HeapTest, PairSharesOneBlockAndGivesSlackToTheSecond) {
 
 TEST_F(HeapTest, NativeObjectsAndStringBuffersAreReleasedWithTheirEntry) {
     int destroyed = 0;
-    Address stream =
-        heap.allocateNative(std::make_unique<Probe>(&destroyed), 8, GC_CODE_STREAM_HOLDER);
+    Address stream = heap.allocateNative(std::make_unique<Probe>(&destroyed), 8, GC_CODE_FONT);
     EXPECT_NE(heap.nativeObject(stream), nullptr);
 
     // A handle copied into another entry is not that entry's object.
@@ -282,10 +281,23 @@ TEST_F(HeapTest, NativeObjectsAndStringBuffersAreReleasedWithTheirEntry) {
     heap.release(stream);
     EXPECT_EQ(destroyed, 1);
     EXPECT_EQ(heap.natives().find(handle), nullptr);
-    Address reused = heap.allocate(8, -1, GC_CODE_STREAM_HOLDER);
+    Address reused = heap.allocate(8, -1, GC_CODE_FONT);
     EXPECT_EQ(reused, stream);
     arena.setWord(reused, handle);
     EXPECT_EQ(heap.nativeObject(reused), nullptr);
+
+    // A stream holder's word 0 is its TYPEID; the handle is word 1, cleared when it goes.
+    Address holder =
+        heap.allocateNative(std::make_unique<Probe>(&destroyed), 4, GC_CODE_STREAM_HOLDER);
+    arena.setWord(holder, 5);
+    EXPECT_NE(heap.nativeObject(holder), nullptr);
+    arena.setWord(holder, arena.word(holder + 4));
+    arena.setWord(holder + 4, 0);
+    EXPECT_EQ(heap.nativeObject(holder), nullptr);
+    arena.setWord(holder + 4, arena.word(holder));
+    arena.setWord(holder, 5);
+    heap.release(holder);
+    EXPECT_EQ(destroyed, 2);
 
     Address buffer = OString(arena, std::string_view("shared text")).detach();
     ASSERT_NE(arena.blockSize(buffer), 0u);

@@ -122,13 +122,21 @@ TEST_F(HostFileServicesTest, WritingAppendsUnlessTruncating) {
     EXPECT_EQ(readFile("log/new.txt"), "");
 }
 
-TEST_F(HostFileServicesTest, AppendingLeavesAnUnreadableFileAlone) {
-    if (geteuid() == 0) GTEST_SKIP() << "permissions do not hold for root";
-    writeFile("secret", "keep me");
-    ASSERT_TRUE(QFile::setPermissions(path("secret"), QFile::WriteOwner));
-    EXPECT_EQ(files.openFileForWriting("secret", false), nullptr);
-    ASSERT_TRUE(QFile::setPermissions(path("secret"), QFile::ReadOwner | QFile::WriteOwner));
-    EXPECT_EQ(readFile("secret"), "keep me");
+// Appending never reads the old contents back: a file that may be written but not read keeps
+// them, the stream starts at the old end, and seeking back overwrites in place.
+TEST_F(HostFileServicesTest, AppendingWritesAfterTheOldContentsWithoutRewritingThem) {
+    writeFile("kept", "keep me");
+    ASSERT_TRUE(QFile::setPermissions(path("kept"), QFile::WriteOwner));
+    std::unique_ptr<ZARNOK::FileOutputStream> stream(files.openFileForWriting("kept", false));
+    ASSERT_TRUE(stream);
+    EXPECT_EQ(stream->position(), 7);
+    EXPECT_EQ(stream->streamSize(), 7);
+    ASSERT_TRUE(stream->write(reinterpret_cast<const TUint8*>("!!"), 2));
+    ASSERT_TRUE(stream->seek(0));
+    ASSERT_TRUE(stream->write(reinterpret_cast<const TUint8*>("K"), 1));
+    stream.reset();
+    ASSERT_TRUE(QFile::setPermissions(path("kept"), QFile::ReadOwner | QFile::WriteOwner));
+    EXPECT_EQ(readFile("kept"), "Keep me!!");
 }
 
 TEST_F(HostFileServicesTest, ReadsDeletesAndTestsFiles) {

@@ -3,7 +3,10 @@
 #include "ErrorHandling.h"
 #include "FileUtility.h"
 
+#include <fcntl.h>
+#include <stdio_ext.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstring>
@@ -130,6 +133,14 @@ FileOutputStream::~FileOutputStream() {
 }
 
 TBool FileOutputStream::open(const CAppsString& path) {
+    return openWith(path, false);
+}
+
+TBool FileOutputStream::openForAppend(const CAppsString& path) {
+    return openWith(path, true);
+}
+
+TBool FileOutputStream::openWith(const CAppsString& path, bool append) {
     close();
     std::string name = FileUtility::nativeFileName(path);
     if (name.empty() || FileUtility::isRelative(path)) {
@@ -141,7 +152,16 @@ TBool FileOutputStream::open(const CAppsString& path) {
         onError();
         return EFalse;
     }
-    file = std::fopen(name.c_str(), "wb");
+    if (append) {
+        // "ab" would force every write to the end and so defeat seek; opened for update
+        // instead, created when missing, and positioned at the end.
+        int descriptor = ::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+        file = descriptor < 0 ? nullptr : fdopen(descriptor, "wb");
+        if (!file && descriptor >= 0) ::close(descriptor);
+        if (file && std::fseek(file, 0, SEEK_END) != 0) closeFile(file);
+    } else {
+        file = std::fopen(name.c_str(), "wb");
+    }
     isOpenFlag = file != nullptr;
     if (!isOpen()) onError();
     return isOpen();
@@ -157,7 +177,14 @@ TBool FileOutputStream::writeByte(TUint8 byte) {
 
 TBool FileOutputStream::write(const TUint8* buffer, TInt32 count) {
     if (!file || !validTransfer(buffer, count) ||
-        (count > 0 && std::fwrite(buffer, 1, count, file) != static_cast<size_t>(count))) {
+        (count > 0 && std::fwrite(buffer, 1, count, file) != static_cast<size_t>(count)) ||
+        std::fflush(file) != 0) {
+        // What stdio kept of the failed bytes must not reach the file later, behind the
+        // caller's back.
+        if (file) {
+            __fpurge(file);
+            std::clearerr(file);
+        }
         onError();
         return EFalse;
     }

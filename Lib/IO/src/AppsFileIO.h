@@ -78,7 +78,12 @@ public:
     ~FileOutputStream() override;
     // Absolute paths only; creates missing directories and truncates the file.
     TBool open(const CAppsString& path);
+    // As open, but keeps the file's contents and starts writing at its end; creates a missing
+    // file. The old bytes are never rewritten, so a failure can lose only new ones.
+    TBool openForAppend(const CAppsString& path);
     TBool writeByte(TUint8 byte) override;
+    // The bytes have reached the system when it returns true: a full disk or a file that
+    // cannot be written fails here, not later at close.
     TBool write(const TUint8* buffer, TInt32 count) override;
     TInt32 streamSize() override;
     TInt32 position() override;
@@ -86,6 +91,8 @@ public:
     void close() override;
 
 private:
+    TBool openWith(const CAppsString& path, bool append);
+
     FILE* file = nullptr;
 };
 

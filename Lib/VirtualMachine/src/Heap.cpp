@@ -181,8 +181,9 @@ void VMHeap::allocatePair(TUint32 sizeA, TInt32 kindA, GcCode codeA, Address& da
 }
 
 Address VMHeap::allocateNative(std::unique_ptr<GCObject> object, TUint32 size, GcCode gcCode) {
-    Address data = allocate(std::max<TUint32>(size, 4), -1, gcCode);
-    space->setWord(data, nativeTable.add(std::move(object), data - kHeaderSize));
+    const TUint32 offset = nativeHandleOffset(gcCode);
+    Address data = allocate(std::max<TUint32>(size, offset + 4), -1, gcCode);
+    space->setWord(data + offset, nativeTable.add(std::move(object), data - kHeaderSize));
     return data;
 }
 
@@ -190,11 +191,12 @@ GCObject* VMHeap::nativeObject(Address reference) const {
     if (reference == 0 || reference % 4 != 0) return nullptr;
     Address entryAddress = reference - kHeaderSize;
     const HeapEntry& he = entry(entryAddress);
-    if (he.objectKind != -1 || he.size < 4 || he.gcCode == GC_CODE_FREE ||
+    const TUint32 offset = nativeHandleOffset(he.gcCode);
+    if (he.objectKind != -1 || he.size < offset + 4 || he.gcCode == GC_CODE_FREE ||
         he.gcCode == GC_CODE_TERMINATOR || he.freeHeapEntryIterator != 0) {
         return nullptr;
     }
-    return nativeTable.find(space->word(reference), entryAddress);
+    return nativeTable.find(space->word(reference + offset), entryAddress);
 }
 
 Address VMHeap::createPool(TUint32 dataSize) {
@@ -264,9 +266,11 @@ inline TUint32 VMHeap::joinPreceding(Address& entryAddress) {
 void VMHeap::destroyObject(Address entryAddress) {
     const HeapEntry& he = entry(entryAddress);
     Address data = entryAddress + kHeaderSize;
-    TUint32 handle = he.size >= 4 ? space->word(data) : 0;
+    const TUint32 offset = nativeHandleOffset(he.gcCode);
+    TUint32 handle = he.size >= offset + 4 ? space->word(data + offset) : 0;
     if (handle != 0) {
         if (nativeTable.find(handle, entryAddress)) nativeTable.destroy(handle);
+        space->setWord(data + offset, 0);
     } else if (he.gcCode == GC_CODE_STRING && he.size >= 8) {
         OString::releaseBuffer(*space, space->word(data + 4));
     }

@@ -199,8 +199,14 @@ public:
     // Two entries from one block, the second directly behind the first.
     void allocatePair(TUint32 sizeA, TInt32 kindA, GcCode codeA, Address& dataA, TUint32 sizeB,
                       TInt32 kindB, GcCode codeB, Address& dataB);
-    // An entry of objectKind -1 whose word 0 is the handle of object; size >= 4.
+    // An entry of objectKind -1 whose handle word (nativeHandleOffset) holds the handle of
+    // object; the entry is made large enough for it.
     Address allocateNative(std::unique_ptr<GCObject> object, TUint32 size, GcCode gcCode);
+    // Where a native entry keeps its handle: word 0, except for a stream holder, whose word 0
+    // is its TYPEID and word 1 its stream.
+    static TUint32 nativeHandleOffset(TUint32 gcCode) {
+        return gcCode == GC_CODE_STREAM_HOLDER ? 4 : 0;
+    }
     // The native object behind a reference, or null when the reference is null, not a live
     // native entry, or its handle is stale.
     GCObject* nativeObject(Address reference) const;

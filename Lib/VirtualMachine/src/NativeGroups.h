@@ -15,3 +15,8 @@ void debugNative(VirtualMachine& vm, TInt32 function);
 void systemNative(VirtualMachine& vm, TInt32 function);
 void timerNative(VirtualMachine& vm, TInt32 function);
 void keyEventNative(VirtualMachine& vm, TInt32 function);
+void outputStreamNative(VirtualMachine& vm, TInt32 function); // 21
+void fileWriterNative(VirtualMachine& vm, TInt32 function);   // 22
+void inputStreamNative(VirtualMachine& vm, TInt32 function);  // 23
+void fileReaderNative(VirtualMachine& vm, TInt32 function);   // 24
+void fileSystemNative(VirtualMachine& vm, TInt32 function);   // 25

@@ -43,33 +43,33 @@ const NativeGroup kGroups[kLastGroup + 1] = {
     {.unknownFunctionPrefix = "Vector:", .vectorCall = fourWordVectorNative, .primitive = true},
     // 7: references
     {.unknownFunctionPrefix = "Vector:", .vectorCall = oneWordVectorNative, .primitive = false},
-    {.unknownFunctionPrefix = "String:", .call = stringNative},   // 8
-    {.unknownFunctionPrefix = "Byte:", .call = byteNative},       // 9: defines no function
-    {.unknownFunctionPrefix = "Char:", .call = charNative},       // 10
-    {.unknownFunctionPrefix = "Fixed:", .call = fixedNative},     // 11
-    {.unknownFunctionPrefix = "Long:", .call = longNative},       // 12
-    {.unknownFunctionPrefix = "Color:"},                          // 13
-    {.unknownFunctionPrefix = "Range:", .call = rangeNative},     // 14
-    {.unknownFunctionPrefix = "Size:"},                           // 15
-    {.unknownFunctionPrefix = "Position:"},                       // 16
-    {.unknownFunctionPrefix = "Rectangle:"},                      // 17
-    {.unknownFunctionPrefix = "Graphics:"},                       // 18
-    {.unknownFunctionPrefix = "Bitmap:"},                         // 19
-    {.unknownFunctionPrefix = "Font:"},                           // 20
-    {.unknownFunctionPrefix = "OutputStream:"},                   // 21
-    {.unknownFunctionPrefix = "FileWriter:"},                     // 22
-    {.unknownFunctionPrefix = "InputStream:"},                    // 23
-    {.unknownFunctionPrefix = "FileReader:"},                     // 24
-    {.unknownFunctionPrefix = "FileSystem:"},                     // 25
-    {.unknownFunctionPrefix = "Math:", .call = mathNative},       // 26
-    {.unknownFunctionPrefix = "Number:", .call = numberNative},   // 27
-    {.unknownFunctionPrefix = "Encoder:", .call = encoderNative}, // 28
-    {.unknownFunctionPrefix = "DateTime:"},                       // 29
-    {.unknownFunctionPrefix = "Debug:", .call = debugNative},     // 30
-    {.unknownFunctionPrefix = "Screen:"},                         // 31
-    {.unknownFunctionPrefix = "System:", .call = systemNative},   // 32
-    {.unknownFunctionPrefix = "Timer:", .call = timerNative},     // 33
-    {.unknownFunctionPrefix = "Hash:", .call = hashNative},       // 34
+    {.unknownFunctionPrefix = "String:", .call = stringNative}, // 8
+    {.unknownFunctionPrefix = "Byte:", .call = byteNative},     // 9: defines no function
+    {.unknownFunctionPrefix = "Char:", .call = charNative},     // 10
+    {.unknownFunctionPrefix = "Fixed:", .call = fixedNative},   // 11
+    {.unknownFunctionPrefix = "Long:", .call = longNative},     // 12
+    {.unknownFunctionPrefix = "Color:"},                        // 13
+    {.unknownFunctionPrefix = "Range:", .call = rangeNative},   // 14
+    {.unknownFunctionPrefix = "Size:"},                         // 15
+    {.unknownFunctionPrefix = "Position:"},                     // 16
+    {.unknownFunctionPrefix = "Rectangle:"},                    // 17
+    {.unknownFunctionPrefix = "Graphics:"},                     // 18
+    {.unknownFunctionPrefix = "Bitmap:"},                       // 19
+    {.unknownFunctionPrefix = "Font:"},                         // 20
+    {.unknownFunctionPrefix = "OutputStream:", .call = outputStreamNative},         // 21
+    {.unknownFunctionPrefix = "FileWriter:", .call = fileWriterNative},             // 22
+    {.unknownFunctionPrefix = "InputStream:", .call = inputStreamNative},           // 23
+    {.unknownFunctionPrefix = "FileReader:", .call = fileReaderNative},             // 24
+    {.unknownFunctionPrefix = "FileSystem:", .call = fileSystemNative},             // 25
+    {.unknownFunctionPrefix = "Math:", .call = mathNative},                         // 26
+    {.unknownFunctionPrefix = "Number:", .call = numberNative},                     // 27
+    {.unknownFunctionPrefix = "Encoder:", .call = encoderNative},                   // 28
+    {.unknownFunctionPrefix = "DateTime:"},                                         // 29
+    {.unknownFunctionPrefix = "Debug:", .call = debugNative},                       // 30
+    {.unknownFunctionPrefix = "Screen:"},                                           // 31
+    {.unknownFunctionPrefix = "System:", .call = systemNative},                     // 32
+    {.unknownFunctionPrefix = "Timer:", .call = timerNative},                       // 33
+    {.unknownFunctionPrefix = "Hash:", .call = hashNative},                         // 34
     {.unknownFunctionPrefix = "KeyEvent: invalid opcode ", .call = keyEventNative}, // 35
 };
 
