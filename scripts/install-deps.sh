@@ -12,6 +12,7 @@ packages=(
   lua5.4
   luajit
   time
+  tzdata
 )
 
 missing=()

@@ -23,7 +23,7 @@ main:
     native 32, 0
 system0:
     call report
-    push_handler -1, system9            ; date and time: not there yet
+    push_handler -1, system9            ; the top is no time spec: code 6
     native 32, 9
 system9:
     call report

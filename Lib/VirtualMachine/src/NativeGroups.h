@@ -20,3 +20,7 @@ void fileWriterNative(VirtualMachine& vm, TInt32 function);   // 22
 void inputStreamNative(VirtualMachine& vm, TInt32 function);  // 23
 void fileReaderNative(VirtualMachine& vm, TInt32 function);   // 24
 void fileSystemNative(VirtualMachine& vm, TInt32 function);   // 25
+void dateTimeNative(VirtualMachine& vm, TInt32 function);     // 29
+// A box (code 14) holding a new date-time set to now in local time (0) or UTC (1); any other
+// time spec raises code 6.
+Address newDateTimeValue(VirtualMachine& vm, TInt32 timezone);

@@ -64,7 +64,7 @@ const NativeGroup kGroups[kLastGroup + 1] = {
     {.unknownFunctionPrefix = "Math:", .call = mathNative},                         // 26
     {.unknownFunctionPrefix = "Number:", .call = numberNative},                     // 27
     {.unknownFunctionPrefix = "Encoder:", .call = encoderNative},                   // 28
-    {.unknownFunctionPrefix = "DateTime:"},                                         // 29
+    {.unknownFunctionPrefix = "DateTime:", .call = dateTimeNative},                 // 29
     {.unknownFunctionPrefix = "Debug:", .call = debugNative},                       // 30
     {.unknownFunctionPrefix = "Screen:"},                                           // 31
     {.unknownFunctionPrefix = "System:", .call = systemNative},                     // 32

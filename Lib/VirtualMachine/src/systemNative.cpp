@@ -42,10 +42,11 @@ void systemNative(VirtualMachine& vm, TInt32 function) {
     case 6: vm.push(hostServices(vm).systemQueryB()); break;
     case 7: vm.push(hostServices(vm).systemQueryA()); break;
     case 8: pushLow32(vm, hostServices(vm).currentTimeMillis()); break;
+    case 9: vm.setSlot(vm.sp, TInt32(newDateTimeValue(vm, vm.top()))); break;
     case 13: vm.sp -= 2; break;
     case 14:
     case 15: vm.setSlot(vm.sp, 0); break;
-    // 9 (date and time) and 10 to 12 (fonts) wait for their libraries.
+    // 10 to 12 (fonts) wait for their library.
     default: vm.raiseUnknownFunction(kPrefix);
     }
 }
