@@ -295,3 +295,45 @@ TEST_F(StreamsTest, FileUtilityTouchesOnlyAbsolutePaths) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(StreamsTest, AppendingKeepsTheContentsCreatesMissingFilesAndRefusesRelativePaths) {
+    writeFile("log.txt", {'o', 'l', 'd'});
+    FileOutputStream out;
+    ASSERT_TRUE(out.openForAppend(str(path("log.txt"))));
+    EXPECT_EQ(out.position(), 3);
+    const TUint8 more[] = {'+', '1'};
+    ASSERT_TRUE(out.write(more, 2));
+    out.close();
+    QFile file(path("log.txt"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), "old+1");
+
+    ASSERT_TRUE(out.openForAppend(str(path("new/deeper/fresh.txt"))));
+    EXPECT_EQ(out.streamSize(), 0);
+    EXPECT_TRUE(QFileInfo::exists(path("new/deeper/fresh.txt")));
+
+    QString previous = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
+    EXPECT_FALSE(out.openForAppend(str("relative.txt")));
+    EXPECT_FALSE(QFileInfo::exists(path("relative.txt")));
+    QDir::setCurrent(previous);
+    EXPECT_FALSE(out.openForAppend(str(dir.path()))); // a directory
+}
+
+// /dev/full refuses every byte: each write fails at once, however small, and nothing the
+// failed write left in stdio's buffer makes a later write fail in its place.
+TEST(FileOutputStreams, AWriteThatDoesNotReachTheSystemFails) {
+    if (!QFileInfo::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    for (bool append : {false, true}) {
+        FileOutputStream out;
+        ASSERT_TRUE(append ? out.openForAppend(str("/dev/full")) : out.open(str("/dev/full")));
+        const TUint8 byte = 'x';
+        EXPECT_FALSE(out.write(&byte, 1));
+        EXPECT_FALSE(out.write(&byte, 1));
+        EXPECT_TRUE(out.write(&byte, 0));
+    }
+}
+
+} // namespace
