@@ -13,6 +13,7 @@ packages=(
   luajit
   time
   tzdata
+  python3-pil python-matplotlib-data
 )
 
 missing=()

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QImage>
 #include <QProcess>
 
 #include <cstdio>
@@ -97,7 +98,36 @@ bool compareLines(const QList<QByteArray>& expected, const QByteArray& output) {
     return false;
 }
 
-// Every file below NAME.after must exist in the application directory with the same bytes.
+// Two PNG files are the same when they hold the same pixels, whatever the encoder's choices.
+bool samePixels(const QString& expectedPath, const QString& actualPath) {
+    const QImage expected = QImage(expectedPath).convertToFormat(QImage::Format_ARGB32);
+    const QImage actual = QImage(actualPath).convertToFormat(QImage::Format_ARGB32);
+    if (expected.isNull() || actual.isNull() || expected.size() != actual.size()) {
+        fail(QString("image %1: %2 x %3, expected %4 x %5")
+                 .arg(actualPath)
+                 .arg(actual.width())
+                 .arg(actual.height())
+                 .arg(expected.width())
+                 .arg(expected.height()));
+        return false;
+    }
+    for (int y = 0; y < expected.height(); ++y) {
+        for (int x = 0; x < expected.width(); ++x) {
+            if (expected.pixel(x, y) == actual.pixel(x, y)) continue;
+            fail(QString("image %1: pixel (%2, %3) is %4, expected %5")
+                     .arg(actualPath)
+                     .arg(x)
+                     .arg(y)
+                     .arg(actual.pixel(x, y), 8, 16, QChar('0'))
+                     .arg(expected.pixel(x, y), 8, 16, QChar('0')));
+            return false;
+        }
+    }
+    return true;
+}
+
+// Every file below NAME.after must exist in the application directory with the same bytes;
+// PNG images with the same pixels.
 bool compareFiles(const QString& expectedRoot, const QString& appDir) {
     bool same = true;
     QDirIterator files(expectedRoot, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
@@ -110,6 +140,8 @@ bool compareFiles(const QString& expectedRoot, const QString& appDir) {
         if (!actualOk) {
             fail("missing file " + relative);
             same = false;
+        } else if (relative.endsWith(".png")) {
+            if (!samePixels(expectedPath, appDir + "/" + relative)) same = false;
         } else if (expected != actual) {
             fail("file " + relative + " differs");
             showLines("expected:", expected.split('\n'));

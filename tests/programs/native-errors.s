@@ -27,17 +27,17 @@ system0:
     native 32, 9
 system9:
     call report
-    push_handler -1, system10           ; fonts: not there yet
-    native 32, 10
-system10:
+    push_handler -1, system17
+    native 32, 17
+system17:
     call report
-    push_handler -1, system11
-    native 32, 11
-system11:
+    push_handler -1, system18
+    native 32, 18
+system18:
     call report
-    push_handler -1, system12
-    native 32, 12
-system12:
+    push_handler -1, system19
+    native 32, 19
+system19:
     call report
     push_handler -1, system16
     native 32, 16

@@ -128,6 +128,12 @@ public:
             return operands(2, 2) && integer(1, step.milliseconds) &&
                    (step.milliseconds >= 0 || fail("a wait cannot be negative"));
         }
+        if (name == "draw") {
+            step.kind = ScriptStep::Draw;
+            if (!operands(2, 2)) return false;
+            step.text = words[1].quoted ? words[1].unquoted : CAppsString::fromUtf8(words[1].text);
+            return !step.text.isEmpty() || fail("'draw' needs a file name");
+        }
         if (name == "await-log") {
             step.kind = ScriptStep::AwaitLog;
             return operands(2, 2) && string(1, step.text);

@@ -19,6 +19,7 @@ struct ScriptStep {
         Background,
         Wait,
         AwaitLog,
+        Draw,
     };
     Kind kind = Foreground;
     int line = 0;
@@ -28,7 +29,7 @@ struct ScriptStep {
     TInt32 y = 0;
     TInt32 modifiers = 0;
     TInt32 milliseconds = 0;
-    CAppsString text; // the key's text, or the awaited log line
+    CAppsString text; // the key's text, the awaited log line, or the PNG a draw writes
 };
 
 // Parses a whole script. On the first error it returns false with "line N: message" in error.

@@ -1,7 +1,10 @@
 #include "HeadlessRunner.h"
 
 #include "AppsFileIO.h"
+#include "FileUtility.h"
+#include "HostGraphics.h"
 #include "KeyEvent.h"
+#include "ScreenCanvas.h"
 #include "VirtualMachine.h"
 
 #include <QCoreApplication>
@@ -38,6 +41,7 @@ HeadlessRunner::~HeadlessRunner() = default;
 int HeadlessRunner::run() {
     services.markStartTime();
     vm = std::make_unique<VirtualMachine>();
+    installGraphics(*vm);
     vm->setInstructionBudget(options.instructionBudget);
     scheduler.setMachine(vm.get());
     if (options.explain) guard.setExplaining(true);
@@ -98,6 +102,12 @@ void HeadlessRunner::playScript(bool insideCall) {
             awaitingLog = true;
             return;
         }
+        // Repaints come from the event loop, never from inside a running call.
+        if (insideCall && step.kind == ScriptStep::Draw) {
+            scriptPaused = true;
+            scriptTimer.start(0);
+            return;
+        }
         ++nextStep;
         if (step.kind == ScriptStep::Wait) {
             scriptPaused = true;
@@ -129,6 +139,7 @@ void HeadlessRunner::deliver(const ScriptStep& step) {
     case ScriptStep::PointerMove:
         vm->pointerEvent(kPointerMove, step.x, step.y, step.modifiers);
         break;
+    case ScriptStep::Draw: drawFrame(step); break;
     case ScriptStep::Foreground: vm->foregroundEvent(); break;
     case ScriptStep::Background: vm->backgroundEvent(); break;
     case ScriptStep::Wait:
@@ -141,4 +152,23 @@ void HeadlessRunner::observeLog(const CAppsString& message) {
     awaitingLog = false;
     ++nextStep;
     playScript(true);
+}
+
+void HeadlessRunner::drawFrame(const ScriptStep& step) {
+    int width = 0, height = 0;
+    services.getScreenSize(width, height);
+    if (backBuffer.width() != width || backBuffer.height() != height) {
+        backBuffer = QPixmap(width, height);
+        backBuffer.fill(Qt::black);
+    }
+    {
+        ScreenCanvas canvas(*vm, backBuffer, QRegion(0, 0, width, height));
+        vm->drawEvent(canvas.handle());
+    }
+    const QString path = FileUtility::toQString(step.text);
+    if (!backBuffer.save(path, "PNG")) {
+        std::fprintf(stderr, "zentu-run: %s:%d: cannot write '%s'\n", options.scriptName.c_str(),
+                     step.line, step.text.toUtf8().c_str());
+        guard.end(kScriptFailure);
+    }
 }

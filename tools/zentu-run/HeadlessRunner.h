@@ -5,6 +5,7 @@
 #include "HeadlessServices.h"
 #include "Scheduler.h"
 
+#include <QPixmap>
 #include <QTimer>
 
 #include <functional>
@@ -34,7 +35,7 @@ public:
     explicit HeadlessRunner(RunnerOptions options);
     ~HeadlessRunner();
 
-    // Needs a QCoreApplication. Returns the exit status.
+    // Needs a QGuiApplication. Returns the exit status.
     int run();
 
 private:
@@ -44,6 +45,8 @@ private:
     void playScript(bool insideCall);
     void deliver(const ScriptStep& step);
     void observeLog(const CAppsString& message);
+    // A draw event on the back buffer, which is then written to the step's PNG file.
+    void drawFrame(const ScriptStep& step);
 
     RunnerOptions options;
     Scheduler scheduler;
@@ -55,4 +58,5 @@ private:
     bool awaitingLog = false;  // the next step is an await-log
     QTimer scriptTimer;
     QTimer limitTimer;
+    QPixmap backBuffer; // the screen's size; kept from one draw to the next
 };

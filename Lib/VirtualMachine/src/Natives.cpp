@@ -3,6 +3,7 @@
 #include "Natives.h"
 
 #include "FrameworkServices.h"
+#include "GraphicsNatives.h"
 #include "NativeGroups.h"
 #include "NumericNatives.h"
 #include "VectorNatives.h"
@@ -43,19 +44,19 @@ const NativeGroup kGroups[kLastGroup + 1] = {
     {.unknownFunctionPrefix = "Vector:", .vectorCall = fourWordVectorNative, .primitive = true},
     // 7: references
     {.unknownFunctionPrefix = "Vector:", .vectorCall = oneWordVectorNative, .primitive = false},
-    {.unknownFunctionPrefix = "String:", .call = stringNative}, // 8
-    {.unknownFunctionPrefix = "Byte:", .call = byteNative},     // 9: defines no function
-    {.unknownFunctionPrefix = "Char:", .call = charNative},     // 10
-    {.unknownFunctionPrefix = "Fixed:", .call = fixedNative},   // 11
-    {.unknownFunctionPrefix = "Long:", .call = longNative},     // 12
-    {.unknownFunctionPrefix = "Color:"},                        // 13
-    {.unknownFunctionPrefix = "Range:", .call = rangeNative},   // 14
-    {.unknownFunctionPrefix = "Size:"},                         // 15
-    {.unknownFunctionPrefix = "Position:"},                     // 16
-    {.unknownFunctionPrefix = "Rectangle:"},                    // 17
-    {.unknownFunctionPrefix = "Graphics:"},                     // 18
-    {.unknownFunctionPrefix = "Bitmap:"},                       // 19
-    {.unknownFunctionPrefix = "Font:"},                         // 20
+    {.unknownFunctionPrefix = "String:", .call = stringNative},       // 8
+    {.unknownFunctionPrefix = "Byte:", .call = byteNative},           // 9: defines no function
+    {.unknownFunctionPrefix = "Char:", .call = charNative},           // 10
+    {.unknownFunctionPrefix = "Fixed:", .call = fixedNative},         // 11
+    {.unknownFunctionPrefix = "Long:", .call = longNative},           // 12
+    {.unknownFunctionPrefix = "Color:", .call = colorNative},         // 13
+    {.unknownFunctionPrefix = "Range:", .call = rangeNative},         // 14
+    {.unknownFunctionPrefix = "Size:", .call = sizeNative},           // 15
+    {.unknownFunctionPrefix = "Position:", .call = positionNative},   // 16
+    {.unknownFunctionPrefix = "Rectangle:", .call = rectangleNative}, // 17
+    {.unknownFunctionPrefix = "Graphics:", .call = graphicsNative},   // 18
+    {.unknownFunctionPrefix = "Bitmap:", .call = bitmapNative},       // 19
+    {.unknownFunctionPrefix = "Font:", .call = fontNative},           // 20
     {.unknownFunctionPrefix = "OutputStream:", .call = outputStreamNative},         // 21
     {.unknownFunctionPrefix = "FileWriter:", .call = fileWriterNative},             // 22
     {.unknownFunctionPrefix = "InputStream:", .call = inputStreamNative},           // 23
@@ -66,7 +67,7 @@ const NativeGroup kGroups[kLastGroup + 1] = {
     {.unknownFunctionPrefix = "Encoder:", .call = encoderNative},                   // 28
     {.unknownFunctionPrefix = "DateTime:", .call = dateTimeNative},                 // 29
     {.unknownFunctionPrefix = "Debug:", .call = debugNative},                       // 30
-    {.unknownFunctionPrefix = "Screen:"},                                           // 31
+    {.unknownFunctionPrefix = "Screen:", .call = screenNative},                     // 31
     {.unknownFunctionPrefix = "System:", .call = systemNative},                     // 32
     {.unknownFunctionPrefix = "Timer:", .call = timerNative},                       // 33
     {.unknownFunctionPrefix = "Hash:", .call = hashNative},                         // 34

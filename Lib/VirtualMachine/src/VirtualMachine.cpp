@@ -1,6 +1,7 @@
 #include "VirtualMachine.h"
 
 #include "AppsFileIO.h"
+#include "Graphics.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -19,6 +20,10 @@ VirtualMachine::VirtualMachine()
              TypeTables{&typeRefOffsets, &typeFlaggedOffsets, &typeOffsetFlags}, this),
       operandStack(memory.reserve(kStackSlots * 4)) {
     for (TInt32& handle : entryHandles) handle = -1;
+}
+
+void VirtualMachine::setGraphics(std::unique_ptr<GraphicsFactory> factory) {
+    graphicsFactory = std::move(factory);
 }
 
 VirtualMachine::~VirtualMachine() {

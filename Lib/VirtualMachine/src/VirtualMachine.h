@@ -7,6 +7,7 @@
 #include "OString.h"
 #include "Vec.h"
 
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -15,6 +16,7 @@ namespace ZARNOK {
 class InputStream;
 }
 class FrameworkServices;
+class GraphicsFactory;
 
 // The operations the host and the device extensions call on the machine.
 class MVMCallbackInterface {
@@ -190,6 +192,10 @@ public:
 
     Arena& arena() { return memory; }
     FrameworkServices* services() const { return frameworkServices; }
+    // The host's bitmaps, painters and fonts (src/HostGraphics.h installs them); without them
+    // the graphics natives that need them raise code 13.
+    void setGraphics(std::unique_ptr<GraphicsFactory> factory);
+    GraphicsFactory* graphics() const { return graphicsFactory.get(); }
     Address stackBase() const { return operandStack; }
     Address applicationObject() const { return application; }
     // Pins the new application object and unpins the previous one.
@@ -295,6 +301,7 @@ private:
     VMHeap vmHeap;
     Address operandStack;
     FrameworkServices* frameworkServices = nullptr;
+    std::unique_ptr<GraphicsFactory> graphicsFactory;
     std::unordered_map<std::u16string, TInt32> firstMethodByName;
     TInt32 entryHandles[EntryNameCount];
     Address application = 0;

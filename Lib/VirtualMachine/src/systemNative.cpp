@@ -1,6 +1,7 @@
 // System: application control and the clocks.
 
 #include "FrameworkServices.h"
+#include "GraphicsNatives.h"
 #include "NativeGroups.h"
 #include "VirtualMachine.h"
 
@@ -43,10 +44,12 @@ void systemNative(VirtualMachine& vm, TInt32 function) {
     case 7: vm.push(hostServices(vm).systemQueryA()); break;
     case 8: pushLow32(vm, hostServices(vm).currentTimeMillis()); break;
     case 9: vm.setSlot(vm.sp, TInt32(newDateTimeValue(vm, vm.top()))); break;
+    case 10: vm.push(TInt32(newNativeFontValue(vm))); break;
+    case 11: vm.setSlot(vm.sp, TInt32(loadFontValueFromFile(vm, Address(vm.top())))); break;
+    case 12: vm.setSlot(vm.sp, TInt32(loadFontValueFromBytes(vm, Address(vm.top())))); break;
     case 13: vm.sp -= 2; break;
     case 14:
     case 15: vm.setSlot(vm.sp, 0); break;
-    // 10 to 12 (fonts) wait for their library.
     default: vm.raiseUnknownFunction(kPrefix);
     }
 }
