@@ -25,7 +25,7 @@ TUint32 typeIdOf(VMHeap& heap, Address handle) {
 }
 
 VMGraphics* canvasObject(VMHeap& heap, Address container) {
-    return dynamic_cast<VMGraphics*>(heap.nativeObject(container));
+    return graphicsCast<VMGraphics>(heap.nativeObject(container));
 }
 
 } // namespace
@@ -52,7 +52,7 @@ Address bitmapOf(VMHeap& heap, Address handle) {
 }
 
 VMBitmap* bitmapObject(VMHeap& heap, Address bitmap) {
-    return dynamic_cast<VMBitmap*>(heap.nativeObject(bitmap));
+    return graphicsCast<VMBitmap>(heap.nativeObject(bitmap));
 }
 
 void detachCanvas(VMHeap& heap, Address handle) {

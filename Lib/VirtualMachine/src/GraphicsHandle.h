@@ -11,9 +11,32 @@
 #include "Graphics.h"
 #include "Heap.h"
 
+#include <cstddef>
+#include <typeinfo>
+
 class OVector;
 class OString;
 class VirtualMachine;
+
+// dynamic_cast<T*>(object), remembering the answer for the last dynamic type seen: pixel
+// loops ask about the same kind of object millions of times. The offset of a base within a
+// given most-derived type never changes, so the remembered answer stays right.
+template <class T> T* graphicsCast(GCObject* object) {
+    if (object == nullptr) return nullptr;
+    thread_local const std::type_info* lastType = nullptr;
+    thread_local std::ptrdiff_t lastOffset = 0;
+    thread_local bool lastMatched = false;
+    const std::type_info* type = &typeid(*object);
+    if (type != lastType) {
+        T* cast = dynamic_cast<T*>(object);
+        lastType = type;
+        lastMatched = cast != nullptr;
+        lastOffset = cast ? reinterpret_cast<char*>(cast) - reinterpret_cast<char*>(object) : 0;
+        return cast;
+    }
+    return lastMatched ? reinterpret_cast<T*>(reinterpret_cast<char*>(object) + lastOffset)
+                       : nullptr;
+}
 
 constexpr TUint32 SCREEN_TYPE_ID = 1;
 constexpr TUint32 BITMAP_TYPE_ID = 2;

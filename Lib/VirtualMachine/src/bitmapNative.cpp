@@ -120,12 +120,12 @@ public:
     void pixel() {
         const TInt32 x = args[1], y = args[2];
         VMBitmap* pixels = detachedBitmap();
-        const std::string p = joined({x, y});
         if (!pixels) {
-            raise(KErrInvalidArgument,
-                  "Position (" + p + ") is outside the bounds of the bitmap, the bitmap is empty");
+            raise(KErrInvalidArgument, "Position (" + joined({x, y}) +
+                                           ") is outside the bounds of the bitmap, the bitmap is "
+                                           "empty");
         }
-        checkInside(*pixels, x, y, p);
+        checkInside(*pixels, x, y);
         args.result(TInt32(pixels->pixel(x, y)));
     }
 
@@ -146,7 +146,7 @@ public:
             raise(KErrInvalidArgument,
                   "Position is outside the bounds of the bitmap: the bitmap is empty");
         }
-        checkInside(*pixels, x, y, joined({x, y}));
+        checkInside(*pixels, x, y);
         pixels->setPixel(x, y, args.word(3));
         args.drop();
     }
@@ -207,11 +207,11 @@ private:
         detachCanvas(heap, handle);
         return bitmapObject(heap, bitmapOf(heap, handle));
     }
-    void checkInside(VMBitmap& pixels, TInt32 x, TInt32 y, const std::string& p) {
+    void checkInside(VMBitmap& pixels, TInt32 x, TInt32 y) {
         TInt32 w = 0, h = 0;
         pixels.size(w, h);
         if (x < 0 || x >= w || y < 0 || y >= h) {
-            raise(KErrInvalidArgument, "Position (" + p +
+            raise(KErrInvalidArgument, "Position (" + joined({x, y}) +
                                            ") is outside the bounds of the bitmap: (" +
                                            joined({w, h}) + ")");
         }

@@ -14,7 +14,7 @@ const char* const kPrefix = "Font:";
 // The font object of a font value: a null box raises code 1, an unset one gives null.
 CAppsFont* fontAt(VirtualMachine& vm, Address box) {
     if (box == 0) raiseNullPointer();
-    return dynamic_cast<CAppsFont*>(vm.heap().nativeObject(vm.arena().word(box)));
+    return graphicsCast<CAppsFont>(vm.heap().nativeObject(vm.arena().word(box)));
 }
 
 Address boxed(VirtualMachine& vm, Address font) {

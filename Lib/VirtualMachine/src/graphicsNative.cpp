@@ -52,7 +52,7 @@ public:
             checkRange(0, text.length(), first, count);
         }
         const Address font = object(at + 3);
-        CAppsFont* fontObject = dynamic_cast<CAppsFont*>(heap.nativeObject(font));
+        CAppsFont* fontObject = graphicsCast<CAppsFont>(heap.nativeObject(font));
         if (canvas != 0 && fontObject) {
             if (VMGraphics* target = containerOf(vm, canvas))
                 target->drawText(text.units(), first, count, point(at), args.word(at + 2),
