@@ -462,26 +462,40 @@ L24:
     native 19, 3
 L25:
     call report
-    ; Bitmap 3: a missing file
+    ; Bitmap 3: a null path
     push_handler -1, L26
     new_object 14, 1
-    push_string "missing.png"
+    push_int 0
     native 19, 3
 L26:
     call report
-    ; Bitmap 3: an empty file
+    ; Bitmap 3: an unset path
     push_handler -1, L27
     new_object 14, 1
-    push_string "empty.png"
+    new_object 14, 1
     native 19, 3
 L27:
     call report
-    ; Bitmap 3: a file that is no image
+    ; Bitmap 3: a missing file
     push_handler -1, L28
+    new_object 14, 1
+    push_string "missing.png"
+    native 19, 3
+L28:
+    call report
+    ; Bitmap 3: an empty file
+    push_handler -1, L29
+    new_object 14, 1
+    push_string "empty.png"
+    native 19, 3
+L29:
+    call report
+    ; Bitmap 3: a file that is no image
+    push_handler -1, L30
     new_object 14, 1
     push_string "text.png"
     native 19, 3
-L28:
+L30:
     call report
     ; Bitmap 3: picture.png, 3 x 2, its last pixel
     new_object 14, 1
@@ -496,9 +510,9 @@ L28:
     native 19, 7
     call log_int
     ; Bitmap 14: unknown
-    push_handler -1, L29
+    push_handler -1, L31
     native 19, 14
-L29:
+L31:
     call report
     ; Graphics 1: a bitmap drawn on itself draws nothing
     new_object 14, 1
@@ -565,7 +579,7 @@ L29:
     push_int 0
     native 18, 4
     ; Graphics 4: a null canvas
-    push_handler -1, L30
+    push_handler -1, L32
     push_int 0
     push_int 0
     push_int 0
@@ -573,17 +587,17 @@ L29:
     push_int 5
     push_int 0
     native 18, 4
-L30:
+L32:
     call report
     ; Graphics 9: a null string
-    push_handler -1, L31
+    push_handler -1, L33
     new_object 14, 1
     push_string "a"
     push_int 0
     new_object 14, 1
     push_int 0
     native 18, 9
-L31:
+L33:
     call report
     ; Graphics 9: four references
     new_object 14, 1
@@ -593,7 +607,7 @@ L31:
     push_int 0
     native 18, 9
     ; Graphics 3: a range beyond the text
-    push_handler -1, L32
+    push_handler -1, L34
     new_object 14, 1
     dup
     push_int 4
@@ -608,10 +622,10 @@ L31:
     push_int 0
     new_object 14, 1
     native 18, 3
-L32:
+L34:
     call report
     ; Graphics 8: a canvas of type id 7
-    push_handler -1, L33
+    push_handler -1, L35
     new_object 16, 3
     dup
     push_int 7
@@ -619,20 +633,20 @@ L32:
     box
     push_int 0
     native 18, 8
-L33:
+L35:
     call report
     ; Bitmap 8: a screen handle
-    push_handler -1, L34
+    push_handler -1, L36
     new_object 16, 3
     dup
     push_int 1
     store
     box
     native 19, 8
-L34:
+L36:
     call report
     ; Graphics 1: a screen handle as the bitmap
-    push_handler -1, L35
+    push_handler -1, L37
     new_object 14, 1
     dup
     push_int 2
@@ -648,12 +662,12 @@ L34:
     push_int 0
     push_int 255
     native 18, 1
-L35:
+L37:
     call report
     ; Graphics 11: unknown
-    push_handler -1, L36
+    push_handler -1, L38
     native 18, 11
-L36:
+L38:
     call report
     ; Font 6: an unset font measures 0
     new_object 14, 1
@@ -674,32 +688,38 @@ L36:
     gt
     call log_int
     ; System 12: an empty array
-    push_handler -1, L37
+    push_handler -1, L39
     push_int 0
     push_string ""
     native 28, 1
     native 32, 12
-L37:
+L39:
     call report
     ; System 12: not an image
-    push_handler -1, L38
+    push_handler -1, L40
     push_int 0
     push_string "no image"
     native 28, 1
     native 32, 12
-L38:
+L40:
+    call report
+    ; System 11: a null path
+    push_handler -1, L41
+    push_int 0
+    native 32, 11
+L41:
     call report
     ; System 11: a missing file
-    push_handler -1, L39
+    push_handler -1, L42
     push_string "missing.png"
     native 32, 11
-L39:
+L42:
     call report
     ; System 11: a file that is no image
-    push_handler -1, L40
+    push_handler -1, L43
     push_string "text.png"
     native 32, 11
-L40:
+L43:
     call report
     ; System 11 and Font 2 to 7 on font.png: glyphs ' ' 2, '!' 3 wide, 4 high, ascent 3
     push_string "font.png"
@@ -732,25 +752,25 @@ L40:
     native 20, 7
     call log_int
     ; Font 5: a range beyond the text
-    push_handler -1, L41
+    push_handler -1, L44
     push_string "font.png"
     native 32, 11
     push_string "ab"
     push_int 3
     push_int 1
     native 20, 5
-L41:
+L44:
     call report
     ; Font 2: a null font
-    push_handler -1, L42
+    push_handler -1, L45
     push_int 0
     native 20, 2
-L42:
+L45:
     call report
     ; Font 1: unknown
-    push_handler -1, L43
+    push_handler -1, L46
     native 20, 1
-L43:
+L46:
     call report
     ; Screen 2, 4: landscape
     native 31, 2

@@ -104,3 +104,8 @@ void NativeArguments::result(TInt32 first, TInt32 second) {
     vm.push(first);
     vm.push(second);
 }
+
+OString pathValue(VirtualMachine& vm, Address value) {
+    if (value == 0 || vm.arena().word(value) == 0) return OString(vm.arena());
+    return vm.stringValue(value);
+}

@@ -71,3 +71,6 @@ Address LoadBitmap(VirtualMachine& vm, const OVector& bytes, TInt32 first, TInt3
 Address LoadBitmap(VirtualMachine& vm, const TUint8* bytes, TInt32 count, TBool asFont);
 // The same from a file's whole contents; file errors raise codes 6 and 7.
 Address LoadBitmapFromFile(VirtualMachine& vm, const OString& path, TBool asFont);
+// The path of a string value for LoadBitmapFromFile: a null reference or unset string is the
+// empty path, which it refuses as "Filename is empty" rather than as a null pointer.
+OString pathValue(VirtualMachine& vm, Address value);

@@ -18,7 +18,7 @@ void screenNative(VirtualMachine& vm, TInt32 function);    // 31
 
 // System 10 to 12: a new font value (a box holding the font object).
 Address newNativeFontValue(VirtualMachine& vm);
-Address loadFontValueFromFile(VirtualMachine& vm, Address pathValue);
+Address loadFontValueFromFile(VirtualMachine& vm, Address path);
 Address loadFontValueFromBytes(VirtualMachine& vm, Address byteVectorValue);
 
 // The arguments of a native taking count slots: argument k (0 = the deepest).

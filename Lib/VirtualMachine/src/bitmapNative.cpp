@@ -81,7 +81,7 @@ public:
     // 3: target, path
     void loadFile() {
         const Address target = targetBox();
-        const Address handle = LoadBitmapFromFile(vm, vm.stringValue(args.address(1)), false);
+        const Address handle = LoadBitmapFromFile(vm, pathValue(vm, args.address(1)), false);
         storeLoaded(target, handle);
     }
 

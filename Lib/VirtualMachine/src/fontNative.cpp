@@ -65,8 +65,8 @@ Address newNativeFontValue(VirtualMachine& vm) {
     return boxed(vm, vm.heap().allocateNative(std::move(font), 4, GC_CODE_FONT));
 }
 
-Address loadFontValueFromFile(VirtualMachine& vm, Address pathValue) {
-    const Address font = LoadBitmapFromFile(vm, vm.stringValue(pathValue), true);
+Address loadFontValueFromFile(VirtualMachine& vm, Address path) {
+    const Address font = LoadBitmapFromFile(vm, ::pathValue(vm, path), true);
     if (font == 0) raise(KErrInvalidArgument);
     return boxed(vm, font);
 }
