@@ -13,7 +13,7 @@ packages=(
   luajit
   time
   tzdata
-  python3-pil python-matplotlib-data
+  python3-pil python-matplotlib-data fonts-dejavu-core
 )
 
 missing=()

@@ -426,6 +426,21 @@ TEST_F(CanvasNativesTest, ScreenCanvasesDrawUntilTheirEnd) {
     EXPECT_EQ(screen().pixel(0, 0), 0xFF0000FFu);
 }
 
+TEST_F(CanvasNativesTest, ACollectedScreenCanvasIsNotTouchedAgain) {
+    {
+        ScreenCanvas canvas(vm, backBuffer, QRegion(0, 0, 16, 8));
+        call(graphicsNative, 8, {ref(box(canvas.handle())), TInt32(0xFF00FF00)});
+        const int before = vm.heap().natives().count();
+        vm.heap().collect(); // nothing pinned holds it: the painter is destroyed, and ends
+        EXPECT_LT(vm.heap().natives().count(), before);
+        // A new native object may take the freed slot; the canvas must leave it alone.
+        bitmap(2, 2, 0xFFFF0000);
+    }
+    EXPECT_EQ(screen().pixel(3, 3), 0xFF00FF00u);
+    ScreenCanvas next(vm, backBuffer, QRegion(0, 0, 16, 8));
+    call(graphicsNative, 8, {ref(box(next.handle())), TInt32(0xFF0000FF)});
+}
+
 TEST_F(CanvasNativesTest, BitmapCanvasesDetachBeforeTheirPixelsAreRead) {
     const TInt32 target = bitmap(4, 4, 0xFF000000);
     call(graphicsNative, 4, {target, 0, 0, 2, 2, TInt32(0xFF00FF00)});
