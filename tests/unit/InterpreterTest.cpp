@@ -1,4 +1,5 @@
 #include "InterpreterHarness.h"
+#include "NumericNatives.h"
 
 #include <gtest/gtest.h>
 
@@ -690,6 +691,42 @@ TEST(Interpreter, OperandFusionsBehaveLikeTheirInstructions) {
         EXPECT_EQ(fused.ending, plain.ending);
         EXPECT_EQ(fused.log, plain.log);
         EXPECT_EQ(fused.sp, plain.sp);
+    }
+}
+
+// The Fixed natives that the loop runs itself leave the slots and the cell as the call
+// through the group does: the reference runs the group on a machine of its own.
+TEST(Interpreter, InlineFixedNativesBehaveLikeTheNativeCall) {
+    const TInt64 values[] = {0,  TInt64(1) << 32,    -(TInt64(3) << 31), INT64_MAX, INT64_MIN,
+                             -1, 0x123456789ABCDEF0, 0x180000000};
+    const auto words = [](TInt64 v) {
+        return "push_int " + std::to_string(TInt32(v)) + "\n push_int " +
+               std::to_string(TInt32(v >> 32)) + "\n";
+    };
+    for (const TInt32 function : {7, 8, 9, 12, 13, 14}) {
+        const bool into = function >= 12;
+        for (const TInt64 a : values) {
+            for (const TInt64 b : values) {
+                SCOPED_TRACE(std::to_string(function) + ": " + std::to_string(a) + ", " +
+                             std::to_string(b));
+                // a in slots 1 and 2, then the cell's address for the in-place forms, then b
+                const std::string body = words(a) + (into ? "push_local_addr -2\n" : "") +
+                                         words(b) + "native 11, " + std::to_string(function) +
+                                         "\n print\n print";
+                VirtualMachine reference;
+                reference.sp = 0;
+                reference.setSlot(0, -1);
+                reference.push(TInt32(a));
+                reference.push(TInt32(a >> 32));
+                if (into) reference.push(TInt32(reference.slotAddress(1)));
+                reference.push(TInt32(b));
+                reference.push(TInt32(b >> 32));
+                fixedNative(reference, function);
+                EXPECT_EQ(reference.sp, 2);
+                EXPECT_EQ(runProgram(program(body)).log, (Log{std::to_string(reference.slot(2)),
+                                                              std::to_string(reference.slot(1))}));
+            }
+        }
     }
 }
 

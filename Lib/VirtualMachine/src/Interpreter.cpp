@@ -18,6 +18,7 @@
 
 #include "FrameworkServices.h"
 #include "Natives.h"
+#include "NumericNatives.h"
 #include "Opcodes.h"
 #include "VectorObject.h"
 #include "VirtualMachine.h"
@@ -116,7 +117,18 @@ constexpr int kMaxCallDepth = VirtualMachine::kStackSlots;
     FUSED(local_field_addr, push_local, field_addr)                                                \
     FUSED(two_locals, push_local, push_local)
 
-// One id per opcode of the table, then the invalid instruction, then the fused sequences.
+// Natives that the loop runs itself, without the call through the group table:
+// X(name, group, function). They cannot fail once their slots are on the stack.
+#define ZENTU_INLINE_NATIVES(X)                                                                    \
+    X(fixed_add, 11, 7)                                                                            \
+    X(fixed_sub, 11, 8)                                                                            \
+    X(fixed_mul, 11, 9)                                                                            \
+    X(fixed_add_into, 11, 12)                                                                      \
+    X(fixed_sub_into, 11, 13)                                                                      \
+    X(fixed_mul_into, 11, 14)
+
+// One id per opcode of the table, then the invalid instruction, then the fused sequences and
+// the inline natives.
 enum HandlerId : TUint8 {
 #define ZENTU_HANDLER_ID(code, name, ...) H_##name,
     ZENTU_OPCODES(ZENTU_HANDLER_ID)
@@ -125,7 +137,10 @@ enum HandlerId : TUint8 {
 #define ZENTU_FUSED_ID(name, ...) H_##name,
     ZENTU_FUSED(ZENTU_FUSED_ID)
 #undef ZENTU_FUSED_ID
-        kHandlerCount
+#define ZENTU_NATIVE_ID(name, ...) H_##name,
+        ZENTU_INLINE_NATIVES(ZENTU_NATIVE_ID)
+#undef ZENTU_NATIVE_ID
+            kHandlerCount
 };
 static_assert(kHandlerCount <= 256);
 
@@ -180,6 +195,18 @@ constexpr std::array<TUint8, 256> kHandlerOfOpcode = [] {
     return ids;
 }();
 
+struct InlineNative {
+    TUint8 id;
+    TUint8 group;
+    TUint8 function;
+};
+
+constexpr InlineNative kInlineNatives[] = {
+#define ZENTU_NATIVE_ROW(name, group, function) {H_##name, group, function},
+    ZENTU_INLINE_NATIVES(ZENTU_NATIVE_ROW)
+#undef ZENTU_NATIVE_ROW
+};
+
 void buildDispatchIds(const Vec<signed char>& code, std::vector<TUint8>& ids) {
     const size_t size = static_cast<size_t>(code.size());
     const auto* bytes = reinterpret_cast<const TUint8*>(code.data());
@@ -188,6 +215,11 @@ void buildDispatchIds(const Vec<signed char>& code, std::vector<TUint8>& ids) {
         const OpcodeInfo& info = opcodeInfo(bytes[p]);
         if (!info.isValid() || p + info.operandBytes >= size) continue;
         ids[p] = kHandlerOfOpcode[bytes[p]];
+        if (bytes[p] == static_cast<TUint8>(Opcode::native)) {
+            for (const InlineNative& n : kInlineNatives)
+                if (bytes[p + 1] == n.group && bytes[p + 2] == n.function) ids[p] = n.id;
+            continue;
+        }
         for (const Fusion& f : kFusions) {
             if (matches(f, bytes, size, p)) {
                 ids[p] = f.id;
@@ -330,6 +362,9 @@ private:
         return static_cast<TUint32>(methodIndex) < vm.callerSlots.size();
     }
 
+    // Appends a call's records; false when too many calls are active.
+    bool pushCall(TInt32 methodIndex, TInt32 returnSlot, size_t methods);
+
     // The loop; with kCounted it spends the instruction budget.
     template <bool kCounted> void loop();
 
@@ -387,6 +422,19 @@ void VirtualMachine::enterCall(TInt32 methodIndex, TInt32 returnSlot) {
     const TInt64 pushed = index < callerSlots.size() ? callerSlots[index] : 0;
     methodStack.append(methodIndex);
     frameStack.append(static_cast<TInt32>(std::clamp<TInt64>(returnSlot - pushed, -1, kTopSlot)));
+}
+
+// enterCall for the loop, inlined, after the method index is checked: methods is the size of
+// the method table.
+[[gnu::always_inline]] inline bool Interpreter::pushCall(TInt32 methodIndex, TInt32 returnSlot,
+                                                         size_t methods) {
+    if (vm.methodStack.size() >= kMaxCallDepth) return false;
+    const size_t index = static_cast<TUint32>(methodIndex);
+    const TInt64 pushed = index < methods ? vm.callerSlots.data()[index] : 0;
+    vm.methodStack.append(methodIndex);
+    vm.frameStack.append(
+        static_cast<TInt32>(std::clamp<TInt64>(returnSlot - pushed, -1, kTopSlot)));
+    return true;
 }
 
 bool Interpreter::catches(TInt32 handlerType, TInt32 type) const {
@@ -460,6 +508,9 @@ template <bool kCounted> void Interpreter::loop() {
 #define ZENTU_FUSED_LABEL(name, ...) &&fused_##name,
         ZENTU_FUSED(ZENTU_FUSED_LABEL)
 #undef ZENTU_FUSED_LABEL
+#define ZENTU_NATIVE_LABEL(name, ...) &&native_##name,
+            ZENTU_INLINE_NATIVES(ZENTU_NATIVE_LABEL)
+#undef ZENTU_NATIVE_LABEL
     };
     static_assert(std::size(kLabels) == kHandlerCount);
 
@@ -973,9 +1024,15 @@ op_jump_w:
 op_call : {
     NEED(-1, 1);
     const TInt32 methodIndex = S32(5);
-    SAVE(8);
-    if (methodIndex >= 0 && !isMethod(methodIndex)) raise(KErrInvalidArgument);
-    vm.enterCall(methodIndex, sp + 1);
+    const size_t methods = vm.callerSlots.size();
+    if (methodIndex >= 0 && static_cast<size_t>(methodIndex) >= methods) {
+        SAVE(8);
+        raise(KErrInvalidArgument);
+    }
+    if (!pushCall(methodIndex, sp + 1, methods)) {
+        SAVE(8);
+        vm.fatalError("Stack overflow", vm.pc);
+    }
     PUSH(static_cast<TUint32>(pc + 9));
     TRANSFER(S32(1));
 }
@@ -991,7 +1048,7 @@ op_call_virtual : {
     const TInt32 methodIndex = entry->methodIndex;
     if (!isMethod(methodIndex)) raise(KErrInvalidArgument);
     const TInt32 target = entry->codeOffset;
-    vm.enterCall(methodIndex, sp);
+    if (!pushCall(methodIndex, sp, vm.callerSlots.size())) vm.fatalError("Stack overflow", vm.pc);
     stack[sp] = static_cast<TUint32>(pc + 5);
     TRANSFER(target);
 }
@@ -1499,6 +1556,33 @@ fused_two_locals : { // push_local n; push_local m
     sp += 2;
     NEXT(3);
 }
+
+// ---- inline natives --------------------------------------------------------------------
+// As the Fixed: group does them: two Fixed values, a the deeper, give a op b in a's
+// slots; an address and a Fixed replace the Fixed stored at the address. With fewer
+// slots on the stack the native call reports the fault.
+#define FIXED_NATIVES(name, operation)                                                             \
+    native_fixed_##name : {                                                                        \
+        if (sp < 3 || sp > kTopSlot) goto op_native;                                               \
+        const TInt64 a = joinWords(stack[sp - 3], stack[sp - 2]);                                  \
+        const TInt64 value = operation(a, joinWords(stack[sp - 1], stack[sp]));                    \
+        stack[sp - 3] = static_cast<TUint32>(value);                                               \
+        stack[sp - 2] = static_cast<TUint32>(TUint64(value) >> 32);                                \
+        sp -= 2;                                                                                   \
+        NEXT(2);                                                                                   \
+    }                                                                                              \
+    native_fixed_##name##_into : {                                                                 \
+        if (sp < 2 || sp > kTopSlot) goto op_native;                                               \
+        const Address address = stack[sp - 2];                                                     \
+        const TInt64 b = joinWords(stack[sp - 1], stack[sp]);                                      \
+        storeInt64(mem, address, operation(loadInt64(mem, address), b));                           \
+        sp -= 3;                                                                                   \
+        NEXT(2);                                                                                   \
+    }
+    FIXED_NATIVES(add, ORaw::add)
+    FIXED_NATIVES(sub, ORaw::subtract)
+    FIXED_NATIVES(mul, ORaw::multiply)
+#undef FIXED_NATIVES
 
     // ---- leaving the loop -----------------------------------------------------------------------
 op_invalid:

@@ -50,6 +50,39 @@ struct EntryCallSignal {
     TInt32 value;
 };
 
+// The method or the frame base of each active call. Its room is fixed when it is made, so
+// the interpreter's calls never grow it; an index outside 0 .. size-1 raises code 6 as a
+// Vec's does.
+class CallRecords {
+public:
+    explicit CallRecords(int capacity) : items(static_cast<size_t>(capacity)), room(capacity) {}
+    int size() const { return count; }
+    bool isEmpty() const { return count == 0; }
+    int& operator[](int index) { return items[checkedIndex(index)]; }
+    int operator[](int index) const { return items[checkedIndex(index)]; }
+    int last() const { return (*this)[count - 1]; }
+    // Callers keep the count below the room they asked for.
+    void append(int value) {
+        if (count >= room) raiseIndexError(count, count);
+        items[static_cast<size_t>(count++)] = value;
+    }
+    void removeLast() {
+        checkedIndex(count - 1);
+        --count;
+    }
+    void clear() { count = 0; }
+
+private:
+    size_t checkedIndex(int index) const {
+        if (index < 0 || index >= count) raiseIndexError(index, count);
+        return static_cast<size_t>(index);
+    }
+
+    std::vector<int> items;
+    int room;
+    int count = 0;
+};
+
 // The bytecode machine: its arena, heap, operand stack, the tables the loader fills, the
 // interpreter state and the entry points the host calls.
 class VirtualMachine : public MVMCallbackInterface, public InterfaceForCallingGc {
@@ -236,8 +269,10 @@ public:
     // Interpreter state.
     TInt32 pc = -1;
     TInt32 sp = 0;
-    Vec<int> methodStack;
-    Vec<int> frameStack;
+    // At most kStackSlots calls besides the entry call's own and the machine's call of the
+    // handler of last resort.
+    CallRecords methodStack{kStackSlots + 2};
+    CallRecords frameStack{kStackSlots + 2};
     Handler handlers[kHandlerRecords] = {};
     TInt32 handlerCount = 0;
 
