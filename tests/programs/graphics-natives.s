@@ -664,6 +664,50 @@ L36:
     native 18, 1
 L37:
     call report
+    ; Graphics 6: an empty source tiles nothing, with a warning
+    new_object 14, 1
+    dup
+    push_int 4
+    push_int 4
+    push_int 0
+    native 19, 1
+    new_object 14, 1
+    dup
+    push_int 0
+    push_int 0
+    push_int 0
+    native 19, 1
+    push_int 0
+    push_int 0
+    push_int 4
+    push_int 4
+    push_int 0
+    push_int 0
+    push_int 255
+    native 18, 6
+    ; Graphics 10: an empty source is drawn as nothing, with a warning
+    new_object 14, 1
+    dup
+    push_int 4
+    push_int 4
+    push_int 0
+    native 19, 1
+    new_object 14, 1
+    dup
+    push_int 0
+    push_int 0
+    push_int 0
+    native 19, 1
+    push_int 2
+    push_int 2
+    push_int 0
+    push_int 0
+    push_int 0
+    push_int 1
+    push_int 0
+    push_int 1
+    push_int 255
+    native 18, 10
     ; Graphics 11: unknown
     push_handler -1, L38
     native 18, 11

@@ -332,4 +332,30 @@ TEST(GraphicsContainerTest, EndedPaintersAndMissingSourcesDrawNothing) {
     EXPECT_EQ(image.pixel(0, 0), kBlack);
 }
 
+// Whatever numbers an application passes, painting stays inside the target and ends quickly.
+TEST(GraphicsContainerTest, ExtremeArgumentsAreClippedNotFollowed) {
+    const TInt32 extremes[] = {INT32_MIN, -100000, -1, 0, 1, 7, 100000, INT32_MAX};
+    const TInt64 scales[] = {INT64_MIN, -kOne, 0, kOne / 1000, kOne, TInt64(1) << 62, INT64_MAX};
+    auto source = bitmapOf(3, {kRed, kGreen, kBlue, kWhite, kBlack, kRed});
+    Screen screen(32, 16);
+    GraphicsContainer& p = *screen.painter;
+    for (TInt32 a : extremes) {
+        for (TInt32 b : extremes) {
+            p.fillRect({a, b, b, a}, kRed);
+            p.fillRect({a, a, b, b}, 0x80FFFFFF);
+            p.drawLine({a, b}, {b, a}, kGreen);
+            p.drawBitmap(source.get(), {a, b}, a & 0xFF);
+            p.drawBitmapRegion(source.get(), {a, b}, {b, a, a, b}, 128);
+            p.drawTiled({a, b, b, a}, source.get(), {a, b});
+            p.drawTiled({0, 0, 32, 16}, source.get(), {a, b});
+        }
+        for (TInt64 scale : scales) {
+            p.drawTransformed(source.get(), {a, 8}, scale, scale, kOne, 255);
+            p.drawTransformed(source.get(), {16, a}, kHalfTurn, kOne, scale, 100);
+        }
+    }
+    const QImage image = screen.finish();
+    EXPECT_EQ(image.size(), QSize(32, 16));
+}
+
 } // namespace
