@@ -6,7 +6,8 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev
+  qt6-base-dev libx11-dev libxcb1-dev
+  xvfb dbus
   clang-format
   lintian file
   lua5.4
