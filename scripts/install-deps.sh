@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libx11-dev libxcb1-dev
-  xvfb dbus
+  xvfb dbus xdotool
   clang-format
   lintian file
   lua5.4

@@ -92,6 +92,20 @@ class WindowTest(unittest.TestCase):
             process.terminate()
             process.communicate(timeout=10)
 
+    def test_a_typed_key_reaches_the_application_as_a_key_event(self):
+        process = self.start(self.application("keyevent"))
+        try:
+            time.sleep(1.5)
+            subprocess.run(["xdotool", "key", "a"], env=self.display.env, check=True)
+            time.sleep(1.5)
+        finally:
+            process.terminate()
+            _, errors = process.communicate(timeout=10)
+        lines = errors.splitlines()
+        # The program logs the key code, the modifiers, the scan code and the text.
+        self.assertIn("LOG: 65", lines)
+        self.assertIn("LOG: a", lines)
+
     def test_failures_say_why_with_status_1(self):
         empty = tempfile.mkdtemp(dir=self.work)
         damaged = tempfile.mkdtemp(dir=self.work)
