@@ -224,11 +224,7 @@ Address VMHeap::freeEntry(Address entryAddress) {
     // host memory say whether the entry is free.
     if (!isFree(entryAddress)) he->freeHeapEntryIterator = 0;
     Z_CHECK(he->freeHeapEntryIterator == LinkedListIterator<HeapEntry*>());
-    --entries;
-    if (he->objectKind != 0) destroyObject(entryAddress);
-    he->objectKind = 0;
-    he->gcCode = GC_CODE_FREE;
-    he->marked = 0;
+    releaseContents(entryAddress);
     TUint32 followingNode = absorbFollowing(entryAddress);
     TUint32 precedingNode = joinPreceding(entryAddress);
     placeOnFreeList(entryAddress, followingNode, precedingNode);
@@ -343,25 +339,53 @@ Address VMHeap::belongsToPools(Address address) const {
     }
 }
 
+// Frees the unmarked entries and clears the marks. A run of neighbouring free blocks and
+// unmarked entries becomes one free block, put on its list once, at the end, where freeing
+// the entries one after the other would leave it.
 void VMHeap::sweep() {
     for (int index = 0; index < pools.size(); ++index) {
-        Address tail = pools[index] + poolSizes[index] - kHeaderSize;
-        HeapEntry* he = &entry(pools[index]);
-        HEAP_INTACT(he->gcCode == GC_CODE_TERMINATOR);
+        const Address tail = pools[index] + poolSizes[index] - kHeaderSize;
+        HEAP_INTACT(entry(pools[index]).gcCode == GC_CODE_TERMINATOR);
         for (Address at = entryAfter(pools[index], tail); at != tail;) {
-            he = &entry(at);
-            if (he->marked == 0 && !isFree(at)) {
-                Address merged = freeEntry(at);
-                entry(merged).marked = 0;
-                Address next = entryAfter(merged, tail);
-                HEAP_INTACT(next > at);
-                at = next;
-            } else {
-                he->marked = 0;
+            if (entry(at).marked != 0 && !isFree(at)) {
+                entry(at).marked = 0;
                 at = entryAfter(at, tail);
+                continue;
             }
+            const Address start = at;
+            bool freed = false;
+            runNodes.clear();
+            do {
+                HeapEntry& he = entry(at);
+                if (isFree(at)) {
+                    runNodes.push_back(he.freeHeapEntryIterator);
+                } else {
+                    releaseContents(at);
+                    freed = true;
+                }
+                he.marked = 0;
+                at = entryAfter(at, tail);
+            } while (at != tail && (entry(at).marked == 0 || isFree(at)));
+            if (!freed) continue;
+            for (TUint32 node : runNodes) unlinkNode(node);
+            HeapEntry& block = entry(start);
+            block.size = at - start - kEntryOverhead;
+            block.freeHeapEntryIterator = 0;
+            setTrailer(start, block.size);
+            addEntryToFreeEntries(start);
         }
     }
+}
+
+// What freeing an allocated entry does before its block joins the free ones.
+void VMHeap::releaseContents(Address entryAddress) {
+    HeapEntry& he = entry(entryAddress);
+    he.freeHeapEntryIterator = 0;
+    --entries;
+    if (he.objectKind != 0) destroyObject(entryAddress);
+    he.objectKind = 0;
+    he.gcCode = GC_CODE_FREE;
+    he.marked = 0;
 }
 
 int VMHeap::getMemUsage(CAppsString* report) const {

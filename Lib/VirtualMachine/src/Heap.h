@@ -276,6 +276,7 @@ private:
             size + kEntryOverhead;
     }
     void destroyObject(Address entryAddress);
+    void releaseContents(Address entryAddress);
     // Host view of length bytes at a; a range past the arena's end raises as Arena::bytes does.
     TUint8* dataBytes(Address a, TUint32 length) const {
         return TUint64(a) + length <= Arena::kSize ? base + a : space->bytes(a, length);
@@ -312,5 +313,6 @@ private:
     InterfaceForCallingGc* gcInterface;
     Vec<Address> markStack;
     std::vector<MarkTask> pendingMarks;
+    std::vector<TUint32> runNodes; // sweep: the nodes of the free blocks in a run
     NativeObjects nativeTable;
 };
