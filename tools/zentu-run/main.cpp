@@ -83,7 +83,9 @@ bool parseArguments(int argc, char** argv, Arguments& arguments) {
 bool readScript(const std::string& path, std::vector<ScriptStep>& steps) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
-    if (!in || !(text << in.rdbuf())) {
+    // An empty script copies nothing, which marks the copy failed; only a read error counts.
+    if (in) text << in.rdbuf();
+    if (!in || in.bad()) {
         std::fprintf(stderr, "zentu-run: cannot read '%s'\n", path.c_str());
         return false;
     }
