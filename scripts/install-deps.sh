@@ -9,6 +9,7 @@ packages=(
   qt6-base-dev libx11-dev libxcb1-dev
   xvfb dbus xdotool
   clang-format
+  clang libclang-rt-14-dev
   lintian file
   lua5.4
   luajit

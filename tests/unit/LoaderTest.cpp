@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 
 namespace {
@@ -305,6 +308,31 @@ TEST(Loader, RefusesIndexesThatOverflowTheirBase) {
         EXPECT_EQ(vm.loadImage(stream, "index.mcb", &reason), -1) << c.reason;
         EXPECT_NE(reason.find(c.reason), std::string::npos) << reason;
         EXPECT_LE(vm.maxTypeId, 2) << c.reason;
+    }
+}
+
+// Images on which the image fuzz target once found a fault, with the refusal each must get.
+TEST(Loader, RefusesTheFuzzFindings) {
+    const struct {
+        const char* file;
+        const char* reason;
+    } findings[] = {
+        {"loader-supertype-overflow.mcb",
+         "byte 187: super type 2147483647 plus its base 1 is beyond the int32 range"},
+    };
+    for (const auto& finding : findings) {
+        std::ifstream in(std::filesystem::path(ZENTU_SOURCE_DIR) / "tests/regressions/image" /
+                             finding.file,
+                         std::ios::binary);
+        ASSERT_TRUE(in) << finding.file;
+        const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in),
+                                              std::istreambuf_iterator<char>()};
+        VirtualMachine vm;
+        ZARNOK::MemoryInputStream stream;
+        setBuffer(stream, bytes);
+        std::string reason;
+        EXPECT_EQ(vm.loadImage(stream, "index.mcb", &reason), -1) << finding.file;
+        EXPECT_EQ(reason, finding.reason) << finding.file;
     }
 }
 

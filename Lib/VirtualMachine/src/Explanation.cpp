@@ -80,10 +80,13 @@ void VirtualMachine::recordFailure(std::string cause) {
     const int depth = std::min(methodStack.size(), frameStack.size());
     TInt32 position = pc;
     for (int frame = depth - 1; frame >= 0; --frame) {
-        if (failure.frames.size() < kExplainedFrames)
-            failure.frames.push_back({methodStack[frame], position});
-        else
-            ++failure.framesLeftOut;
+        // Only the frames shown are walked: a failure deep in a recursion, repeated by every
+        // frame's handler, would otherwise cost the whole depth each time.
+        if (failure.frames.size() == kExplainedFrames) {
+            failure.framesLeftOut = frame + 1;
+            break;
+        }
+        failure.frames.push_back({methodStack[frame], position});
         // A forged return address may be any number; the frame then shows "outside the code".
         if (frame > 0)
             position = static_cast<TInt32>(std::max<TInt64>(returnAddressOf(frame), 0) - 1);

@@ -310,7 +310,7 @@ private:
     int entries = 0;
     TUint32 totalPoolBytes = 0;
     TypeTables types;
-    InterfaceForCallingGc* gcInterface;
+    [[maybe_unused]] InterfaceForCallingGc* gcInterface;
     Vec<Address> markStack;
     std::vector<MarkTask> pendingMarks;
     std::vector<TUint32> runNodes; // sweep: the nodes of the free blocks in a run

@@ -654,8 +654,12 @@ op_push_string : {
 op_int_to_string : {
     NEED(0, 0);
     SAVE(0);
-    const std::string text = std::to_string(static_cast<TInt32>(stack[sp]));
-    stack[sp] = vm.newStringValue(OString(mem, text));
+    Address value;
+    { // the text is gone before the dispatch jump, which runs no destructor
+        const std::string text = std::to_string(static_cast<TInt32>(stack[sp]));
+        value = vm.newStringValue(OString(mem, text));
+    }
+    stack[sp] = value;
     NEXT(0);
 }
 
