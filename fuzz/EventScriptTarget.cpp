@@ -46,6 +46,7 @@ std::string written(const ScriptStep& step) {
     case ScriptStep::Background: return "background";
     case ScriptStep::Wait: return "wait" + number(step.milliseconds);
     case ScriptStep::AwaitLog: return "await-log " + quoted(step.text);
+    case ScriptStep::Draw: return "draw " + quoted(step.text);
     }
     broken("a step of no kind", std::to_string(step.kind));
 }
