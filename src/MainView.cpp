@@ -1,8 +1,8 @@
 #include "MainView.h"
 
 #include "AppsFileIO.h"
+#include "DeviceExtensions.h"
 #include "ErrorHandling.h"
-#include "ExtensionCalls.h"
 #include "FileUtility.h"
 #include "HostGraphics.h"
 #include "KeyEvent.h"
@@ -58,7 +58,7 @@ bool MainView::load() {
     installGraphics(*vm);
     guard.explain(vm.get());
     scheduler.setMachine(vm.get());
-    extensions = std::make_unique<ExtensionCalls>(*vm);
+    extensions = std::make_unique<DeviceExtensions>(*vm);
 
     const CAppsString imageName("index.mcb");
     CAppsFileReader reader(openFileForReading(imageName));

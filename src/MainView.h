@@ -10,7 +10,7 @@
 #include <functional>
 #include <memory>
 
-class ExtensionCalls;
+class DeviceExtensions;
 class VirtualMachine;
 
 // The runtime's one full-screen window and the host services of the windowed runtime. It owns
@@ -73,7 +73,7 @@ private:
     std::unique_ptr<VirtualMachine> vm;
     Scheduler scheduler;
     EntryCallGuard guard;
-    std::unique_ptr<ExtensionCalls> extensions;
+    std::unique_ptr<DeviceExtensions> extensions;
     QPixmap backBuffer;
     bool isShown = false;
     bool isDisplayOn = true;

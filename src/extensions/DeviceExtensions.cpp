@@ -49,12 +49,19 @@ TInt32 Accelerometer::callDllNative(int opcode, TInt32 top, Address stackBase) {
 }
 
 DeviceExtensions::DeviceExtensions(VirtualMachine& vm, std::shared_ptr<DeviceFiles> deviceFiles)
-    : files(deviceFiles ? std::move(deviceFiles) : std::make_shared<HostDeviceFiles>()),
+    : machine(vm),
+      files(deviceFiles ? std::move(deviceFiles) : std::make_shared<HostDeviceFiles>()),
       accelerometer(std::make_unique<Accelerometer>(vm, *files)) {}
 
 DeviceExtensions::~DeviceExtensions() = default;
 
 TInt32 DeviceExtensions::call(int extension, int function, TInt32 sp, Address stackBase) {
-    if (extension == kAccelerometer) return accelerometer->callDllNative(function, sp, stackBase);
-    raise(KErrVM, "Dll not supported");
+    switch (extension) {
+    case kAccelerometer: return accelerometer->callDllNative(function, sp, stackBase);
+    // Extensions not built yet know no opcode: the fatal error an unknown opcode gives.
+    case kAudioPlayer: machine.fatalError("AudioPlayer: Unknown opcode!", 1); return sp;
+    case kTorch: machine.fatalError("Torch: Unknown opcode!", 1); return sp;
+    case kPlatform: machine.fatalError("Maemo: Unknown opcode!", 1); return sp;
+    default: raise(KErrVM, "Dll not supported");
+    }
 }

@@ -48,12 +48,16 @@ public:
     explicit DeviceExtensions(VirtualMachine& vm, std::shared_ptr<DeviceFiles> files = nullptr);
     ~DeviceExtensions();
     // Runs extension's function on the operand stack (slot i at stackBase + 4 * i, top at
-    // index sp) and returns the new top. Unknown ids raise code 10, "Dll not supported".
+    // index sp) and returns the new top. Ids with no extension raise code 10, "Dll not supported".
     TInt32 call(int extension, int function, TInt32 sp, Address stackBase);
 
     static constexpr int kAccelerometer = 20;
+    static constexpr int kAudioPlayer = 28;
+    static constexpr int kTorch = 36;
+    static constexpr int kPlatform = 37;
 
 private:
+    VirtualMachine& machine;
     std::shared_ptr<DeviceFiles> files;
     std::unique_ptr<Accelerometer> accelerometer;
 };
