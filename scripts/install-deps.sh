@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev libx11-dev libxcb1-dev
+  qt6-base-dev libx11-dev libxcb1-dev libxcb-damage0-dev libxcb-xtest0-dev
   xvfb dbus xdotool
   clang-format
   clang libclang-rt-14-dev
