@@ -1,7 +1,7 @@
-"""The bundled demo, run by zentu-run with event scripts; its frames are read back from the
-draw steps' pictures.
+"""The bundled demo, run by zentu-run with event scripts (its frames are read back from the
+draw steps' pictures), and by scripts/start-demo.sh in zentu-vm without a display.
 
-Usage: test_demo.py ZENTU_RUN DEMO_APPDIR FIRST_FRAME_FILE [unittest arguments]
+Usage: test_demo.py ZENTU_RUN ZENTU_VM DEMO_APPDIR SOURCE_DIR [unittest arguments]
 """
 import os
 import shutil
@@ -12,13 +12,14 @@ import unittest
 
 from PIL import Image
 
-ZENTU_RUN, DEMO, FIRST_FRAME = sys.argv[1:4]
+ZENTU_RUN, ZENTU_VM, DEMO, SOURCE = sys.argv[1:5]
+FIRST_FRAME = os.path.join(SOURCE, "examples", "demo", "first-frame")
 
 BACKGROUND = (0x10, 0x20, 0x40)
 BALL = (0xFF, 0xC8, 0x28)
 BLOCK = (0xFF, 0xD0, 0x40)
 HELD, NOT_HELD = (0x30, 0xD0, 0x50), (0x48, 0x50, 0x58)
-MARK_CENTRE = (0xFF, 0xFF, 0xFF)
+MARK_CENTRE, MARK = (0xFF, 0xFF, 0xFF), (0xFF, 0x40, 0x40)
 LEFT, RIGHT, UP, DOWN = 0x01000003, 0x01000004, 0x01000005, 0x01000006
 
 
@@ -85,12 +86,20 @@ class DemoTest(unittest.TestCase):
             "pointer press 10 10", "draw landscape.png",
             'key press 0x4F "o"', "draw by-key.png")
         self.assertEqual(marked.getpixel((100, 300)), MARK_CENTRE)
+        self.assertEqual(marked.getpixel((100, 288)), MARK)
         self.assertEqual(marked.size, (800, 480))
         self.assertEqual(portrait.size, (480, 800))
         self.assertEqual(landscape.size, (800, 480))
         # The second tap, turned back into the canvas, lies at (469, 10) of the portrait canvas.
         self.assertEqual(landscape.getpixel((469, 10)), MARK_CENTRE)
         self.assertEqual(by_key.size, (480, 800))
+
+    def test_a_drag_moves_the_mark_and_a_release_leaves_it(self):
+        (frame,) = self.run_demo("pointer press 100 300", "pointer move 150 320",
+                                 "pointer release 600 100", "draw dragged.png")
+        self.assertEqual(frame.getpixel((150, 320)), MARK_CENTRE)
+        self.assertEqual(frame.getpixel((100, 300)), BACKGROUND)
+        self.assertEqual(frame.getpixel((600, 100)), BACKGROUND)
 
     def test_the_timer_moves_the_block_along_the_strip(self):
         def block_left(frame):
@@ -101,5 +110,29 @@ class DemoTest(unittest.TestCase):
         self.assertGreater(block_left(later), block_left(first))
 
 
+class StartDemoTest(unittest.TestCase):
+    def test_without_a_display_it_runs_under_xvfb_and_saves_a_screenshot(self):
+        work = tempfile.mkdtemp(prefix="zentu-start-demo-")
+        try:
+            shot = os.path.join(work, "shot.png")
+            env = {k: v for k, v in os.environ.items()
+                   if k not in ("DISPLAY", "DBUS_SYSTEM_BUS_ADDRESS", "QT_QPA_PLATFORM")}
+            env["LSAN_OPTIONS"] = "suppressions=" + os.path.join(SOURCE, "tests", "window", "lsan.supp")
+            result = subprocess.run([os.path.join(SOURCE, "scripts", "start-demo.sh"), ZENTU_VM, DEMO, shot],
+                                    env=env, capture_output=True, text=True, timeout=120)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertEqual(result.stdout.splitlines()[-1],
+                             "The demo ran under Xvfb (no DISPLAY was set); its screenshot is " + shot)
+            frame = Image.open(shot).convert("RGB")
+            self.assertEqual(frame.size, (800, 480))
+            # Right, Right, Up moved the ball; the tap marked (250, 330); "A" is held.
+            for point, colour in [((432, 224), BALL), ((400, 260), BACKGROUND),
+                                  ((250, 330), MARK_CENTRE), ((770, 120), HELD)]:
+                with self.subTest(point=point):
+                    self.assertEqual(frame.getpixel(point), colour)
+        finally:
+            shutil.rmtree(work)
+
+
 if __name__ == "__main__":
-    unittest.main(argv=[sys.argv[0]] + sys.argv[4:])
+    unittest.main(argv=[sys.argv[0]] + sys.argv[5:])
