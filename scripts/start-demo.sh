@@ -40,7 +40,7 @@ if [ -z "${DBUS_SYSTEM_BUS_ADDRESS:-}" ] && [ ! -S /run/dbus/system_bus_socket ]
 <auth>EXTERNAL</auth><policy context="default"><allow send_destination="*"/>
 <allow eavesdrop="true"/><allow own="*"/></policy></busconfig>
 EOF
-  dbus-daemon --nofork --config-file="$work/bus.conf" &
+  dbus-daemon --nofork --config-file="$work/bus.conf" 2>/dev/null &
   pids+=($!)
   await "$work/system_bus" "the system bus"
   export DBUS_SYSTEM_BUS_ADDRESS=unix:path=$work/system_bus
@@ -56,7 +56,8 @@ Xvfb -displayfd 3 -screen 0 800x480x24 -nolisten tcp 3>"$work/display" 2>/dev/nu
 pids+=($!)
 await "$work/display" "Xvfb"
 export DISPLAY=:$(cat "$work/display")
-(cd "$app" && QT_QPA_PLATFORM=xcb exec "$vm") &
+# A runtime directory of its own spares Qt its warning about a missing one.
+(cd "$app" && XDG_RUNTIME_DIR=$work QT_QPA_PLATFORM=xcb exec "$vm") &
 demo=$!
 pids+=("$demo")
 sleep 1.5
