@@ -764,4 +764,24 @@ TEST(Interpreter, InstructionBudgetEndsEndlessPrograms) {
     }
 }
 
+// What natives allocate spends the budget as bulk work does, 1 per 256 bytes.
+TEST(Interpreter, InstructionBudgetCountsWhatNativesAllocate) {
+    const auto repeatAb = [](int times) {
+        return "push_string \"ab\"\n push_int " + std::to_string(times) +
+               "\n native 8, 49\n native 8, 10\n print\n";
+    };
+    for (const auto& [times, ending] :
+         {std::pair{10, Outcome::Returned}, std::pair{1000000, Outcome::Fatal}}) {
+        SCOPED_TRACE(times);
+        VirtualMachine vm;
+        RecordingServices services;
+        vm.setInstructionBudget(1000);
+        const Outcome outcome = runImage(vm, services, assembleOrThrow(program(repeatAb(times))));
+        EXPECT_EQ(outcome.ending, ending);
+        if (ending == Outcome::Returned) {
+            EXPECT_EQ(outcome.log, Log{"20"});
+        }
+    }
+}
+
 } // namespace

@@ -51,6 +51,7 @@ Address Arena::allocate(TUint32 size) {
         block = reserve(TUint32(1) << k);
     }
     setLiveClass(block, static_cast<TUint8>(k));
+    handedOut += TUint64(1) << k;
     return block;
 }
 

@@ -73,10 +73,13 @@ public:
     template <class T> T* at(Address a) const { return reinterpret_cast<T*>(base + a); }
 
     TUint64 reservedBytes() const { return top; }
+    // Bytes handed out by allocate over the arena's life: what a caller's work has cost.
+    TUint64 allocatedBytes() const { return handedOut; }
 
 private:
     TUint8* base;
     TUint64 top = kFirstUsable;
+    TUint64 handedOut = 0;
     TUint8 liveClass(Address block) const;
     void setLiveClass(Address block, TUint8 sizeClass);
 

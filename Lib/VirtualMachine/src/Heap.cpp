@@ -129,6 +129,7 @@ Address VMHeap::createHeapEntry(TUint32 requestedSize, TInt32 objectKind, GcCode
     *he = HeapEntry{size, he->size, objectKind, 0, gcCode, 0};
     std::memset(dataBytes(entryAddress + kHeaderSize, he->size), 0, he->size);
     ++entries;
+    entryBytes += he->size;
     return entryAddress;
 }
 

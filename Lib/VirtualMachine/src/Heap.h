@@ -244,6 +244,8 @@ public:
     int getMemUsage(CAppsString* report) const;
 
     int entryCount() const { return entries; }
+    // Bytes of entries created over the heap's life, reused space included.
+    TUint64 allocatedBytes() const { return entryBytes; }
     int poolCount() const { return pools.size(); }
     Address poolStart(int index) const { return pools[index]; }
     TUint32 poolSize(int index) const { return poolSizes[index]; }
@@ -308,6 +310,7 @@ private:
     TUint32 nonEmptyFreeLists = 0; // bit k set when list k has entries
     LinkedList pinnedEntries;
     int entries = 0;
+    TUint64 entryBytes = 0;
     TUint32 totalPoolBytes = 0;
     TypeTables types;
     [[maybe_unused]] InterfaceForCallingGc* gcInterface;

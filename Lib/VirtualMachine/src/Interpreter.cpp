@@ -380,6 +380,8 @@ private:
     VirtualMachine& vm;
     Arena& mem;
     VMHeap& heap;
+
+    TUint64 allocatedBytes() const { return mem.allocatedBytes() + heap.allocatedBytes(); }
 };
 
 void VirtualMachine::run() {
@@ -1251,8 +1253,11 @@ op_release_box : {
 }
 
     // ---- calls into libraries -------------------------------------------------------------------
-op_native:
+op_native : {
     SAVE(2);
+    // What a native allocates is bulk work too: a string doubled in a loop must spend the
+    // budget as the copy would.
+    const TUint64 allocatedBefore = kCounted ? allocatedBytes() : 0;
     try {
         callNative(vm, S8(1), S8(2));
     } catch (...) {
@@ -1261,7 +1266,9 @@ op_native:
     }
     if (vm.sp < -1 || vm.sp > kTopSlot) goto stackFault;
     sp = vm.sp;
+    CHARGE(static_cast<TInt64>((allocatedBytes() - allocatedBefore) / 256));
     NEXT(2);
+}
 op_extension : {
     SAVE(2);
     FrameworkServices* services = vm.services();
