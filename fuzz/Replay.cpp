@@ -11,8 +11,11 @@
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
+// Targets that need set-up (a toolkit application) define it, as libFuzzer expects.
+extern "C" __attribute__((weak)) int LLVMFuzzerInitialize(int* argc, char*** argv);
 
 int main(int argc, char** argv) {
+    if (LLVMFuzzerInitialize) LLVMFuzzerInitialize(&argc, &argv);
     namespace fs = std::filesystem;
     std::vector<fs::path> inputs;
     for (int i = 1; i < argc; ++i) {

@@ -15,7 +15,8 @@ image) dictionary=image.dict; seeds=image ;;
 dis) dictionary=image.dict; seeds=image ;;
 asm) dictionary=asm.dict; seeds=asm ;;
 events) dictionary=events.dict; seeds=events ;;
-*) echo "$0: unknown target '$target' (image, dis, asm, events)" >&2; exit 2 ;;
+bitmap) dictionary=bitmap.dict; seeds=bitmap ;;
+*) echo "$0: unknown target '$target' (image, dis, asm, events, bitmap)" >&2; exit 2 ;;
 esac
 [ -x "$fuzz/fuzz-$target" ] || { echo "$0: $fuzz/fuzz-$target is not built" >&2; exit 2; }
 
