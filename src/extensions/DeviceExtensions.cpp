@@ -48,20 +48,24 @@ TInt32 Accelerometer::callDllNative(int opcode, TInt32 top, Address stackBase) {
     return top + 1;
 }
 
-DeviceExtensions::DeviceExtensions(VirtualMachine& vm, std::shared_ptr<DeviceFiles> deviceFiles)
+DeviceExtensions::DeviceExtensions(VirtualMachine& vm, std::shared_ptr<DeviceFiles> deviceFiles,
+                                   std::shared_ptr<VideoDevice> videoDevice, std::string coverPath)
     : machine(vm),
       files(deviceFiles ? std::move(deviceFiles) : std::make_shared<HostDeviceFiles>()),
-      accelerometer(std::make_unique<Accelerometer>(vm, *files)) {}
+      video(videoDevice ? std::move(videoDevice) : std::make_shared<HostVideoDevice>()),
+      accelerometer(std::make_unique<Accelerometer>(vm, *files)),
+      platform(std::make_unique<Platform>(vm)),
+      torch(std::make_unique<Torch>(vm, *video, Torch::kVideoPath, std::move(coverPath))) {}
 
 DeviceExtensions::~DeviceExtensions() = default;
 
 TInt32 DeviceExtensions::call(int extension, int function, TInt32 sp, Address stackBase) {
     switch (extension) {
     case kAccelerometer: return accelerometer->callDllNative(function, sp, stackBase);
-    // Extensions not built yet know no opcode: the fatal error an unknown opcode gives.
+    // The audio player is not built yet: it knows no opcode.
     case kAudioPlayer: machine.fatalError("AudioPlayer: Unknown opcode!", 1); return sp;
-    case kTorch: machine.fatalError("Torch: Unknown opcode!", 1); return sp;
-    case kPlatform: machine.fatalError("Maemo: Unknown opcode!", 1); return sp;
+    case kTorch: return torch->callDllNative(function, sp, stackBase);
+    case kPlatform: return platform->callDllNative(function, sp, stackBase);
     default: raise(KErrVM, "Dll not supported");
     }
 }

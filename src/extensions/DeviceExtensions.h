@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Platform.h"
+#include "Torch.h"
 #include "Types.h"
 #include "VirtualMachine.h"
 
@@ -45,7 +47,10 @@ private:
 // end's FrameworkServices::callDll forwards here.
 class DeviceExtensions {
 public:
-    explicit DeviceExtensions(VirtualMachine& vm, std::shared_ptr<DeviceFiles> files = nullptr);
+    // Without files or video device the extensions use the host's own.
+    explicit DeviceExtensions(VirtualMachine& vm, std::shared_ptr<DeviceFiles> files = nullptr,
+                              std::shared_ptr<VideoDevice> video = nullptr,
+                              std::string coverPath = Torch::kCoverPath);
     ~DeviceExtensions();
     // Runs extension's function on the operand stack (slot i at stackBase + 4 * i, top at
     // index sp) and returns the new top. Ids with no extension raise code 10, "Dll not supported".
@@ -59,5 +64,8 @@ public:
 private:
     VirtualMachine& machine;
     std::shared_ptr<DeviceFiles> files;
+    std::shared_ptr<VideoDevice> video;
     std::unique_ptr<Accelerometer> accelerometer;
+    std::unique_ptr<Platform> platform;
+    std::unique_ptr<Torch> torch;
 };
