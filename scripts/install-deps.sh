@@ -16,6 +16,7 @@ packages=(
   time
   tzdata
   python3-pil python-matplotlib-data fonts-dejavu-core
+  python3-dbus python3-xlib
 )
 
 missing=()
