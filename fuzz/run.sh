@@ -16,7 +16,8 @@ dis) dictionary=image.dict; seeds=image ;;
 asm) dictionary=asm.dict; seeds=asm ;;
 events) dictionary=events.dict; seeds=events ;;
 bitmap) dictionary=bitmap.dict; seeds=bitmap ;;
-*) echo "$0: unknown target '$target' (image, dis, asm, events, bitmap)" >&2; exit 2 ;;
+files) dictionary=files.dict; seeds=files ;;
+*) echo "$0: unknown target '$target' (image, dis, asm, events, bitmap, files)" >&2; exit 2 ;;
 esac
 [ -x "$fuzz/fuzz-$target" ] || { echo "$0: $fuzz/fuzz-$target is not built" >&2; exit 2; }
 

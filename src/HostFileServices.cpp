@@ -123,9 +123,15 @@ bool HostFileServices::createDirectory(const CAppsString& name) {
     return isAcceptableName(name) && QDir().mkpath(FileUtility::toQString(resolve(name)));
 }
 
+bool HostFileServices::isApplicationDirectory(const QString& path) const {
+    return QDir::cleanPath(path) == QDir::cleanPath(FileUtility::toQString(directory));
+}
+
 bool HostFileServices::removeDirectory(const CAppsString& name) {
     if (!isAcceptableName(name)) return false;
     const QString path = FileUtility::toQString(resolve(name));
+    // "/" names the application directory itself: removing it would take the image with it.
+    if (isApplicationDirectory(path)) return false;
     const QFileInfo info(path);
     // A link is not followed: the removal must not reach outside the application directory.
     if (!QDir::isAbsolutePath(path) || info.isSymLink() || !info.isDir()) return false;
@@ -134,8 +140,10 @@ bool HostFileServices::removeDirectory(const CAppsString& name) {
 
 bool HostFileServices::renameDirectory(const CAppsString& from, const CAppsString& to) {
     if (!isAcceptableName(from) || !isAcceptableName(to)) return false;
-    return QDir().rename(FileUtility::toQString(resolve(from)),
-                         FileUtility::toQString(resolve(to)));
+    const QString source = FileUtility::toQString(resolve(from));
+    const QString target = FileUtility::toQString(resolve(to));
+    if (isApplicationDirectory(source) || isApplicationDirectory(target)) return false;
+    return QDir().rename(source, target);
 }
 
 bool HostFileServices::directoryExists(const CAppsString& name) {

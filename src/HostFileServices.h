@@ -2,6 +2,8 @@
 
 #include "FrameworkServices.h"
 
+class QString;
+
 // The application's file services: every name is checked, then resolved below the
 // application directory, so an application never reaches a file outside it. Shared by every
 // host. Nothing here raises; failures come back as false or null.
@@ -30,5 +32,8 @@ public:
     bool directoryExists(const CAppsString& name) override;
 
 private:
+    // The directory may be neither removed nor renamed, nor replaced by a rename.
+    bool isApplicationDirectory(const QString& path) const;
+
     CAppsString directory;
 };

@@ -226,6 +226,20 @@ TEST_F(HostFileServicesTest, RemovesWholeTreesButNotDotFilesOrLinkedDirectories)
     EXPECT_TRUE(QFile::exists(outside + "/precious"));
 }
 
+// Names that mean the application directory itself: it holds the image, so it stays.
+TEST_F(HostFileServicesTest, NeverRemovesOrRenamesTheApplicationDirectory) {
+    writeFile("index.mcb", "image");
+    ASSERT_TRUE(files.createDirectory("other"));
+    for (const char* name : {"/", "\\", "//", "/.", "./", "."}) {
+        SCOPED_TRACE(name);
+        EXPECT_FALSE(files.removeDirectory(name));
+        EXPECT_FALSE(files.renameDirectory(name, "moved"));
+        EXPECT_FALSE(files.renameDirectory("other", name));
+    }
+    EXPECT_EQ(readFile("index.mcb"), "image");
+    EXPECT_TRUE(QDir(path("other")).exists());
+}
+
 TEST_F(HostFileServicesTest, CreatesDirectoriesWithTheirParents) {
     EXPECT_TRUE(files.createDirectory("x/y/z"));
     EXPECT_TRUE(QDir(path("x/y/z")).exists());
