@@ -17,6 +17,7 @@ packages=(
   tzdata
   python3-pil python-matplotlib-data fonts-dejavu-core
   python3-dbus python3-xlib
+  pulseaudio pulseaudio-utils libpulse-dev
 )
 
 missing=()
