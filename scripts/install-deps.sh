@@ -17,7 +17,7 @@ packages=(
   tzdata
   python3-pil python-matplotlib-data fonts-dejavu-core
   python3-dbus python3-xlib
-  pulseaudio pulseaudio-utils libpulse-dev
+  pulseaudio pulseaudio-utils libpulse-dev libglib2.0-dev
 )
 
 missing=()

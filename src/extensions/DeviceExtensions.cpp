@@ -50,11 +50,11 @@ TInt32 Accelerometer::callDllNative(int opcode, TInt32 top, Address stackBase) {
 
 DeviceExtensions::DeviceExtensions(VirtualMachine& vm, std::shared_ptr<DeviceFiles> deviceFiles,
                                    std::shared_ptr<VideoDevice> videoDevice, std::string coverPath)
-    : machine(vm),
-      files(deviceFiles ? std::move(deviceFiles) : std::make_shared<HostDeviceFiles>()),
+    : files(deviceFiles ? std::move(deviceFiles) : std::make_shared<HostDeviceFiles>()),
       video(videoDevice ? std::move(videoDevice) : std::make_shared<HostVideoDevice>()),
       accelerometer(std::make_unique<Accelerometer>(vm, *files)),
       platform(std::make_unique<Platform>(vm)),
+      audioPlayer(std::make_unique<AudioPlayerExtension>(vm)),
       torch(std::make_unique<Torch>(vm, *video, Torch::kVideoPath, std::move(coverPath))) {}
 
 DeviceExtensions::~DeviceExtensions() = default;
@@ -62,8 +62,7 @@ DeviceExtensions::~DeviceExtensions() = default;
 TInt32 DeviceExtensions::call(int extension, int function, TInt32 sp, Address stackBase) {
     switch (extension) {
     case kAccelerometer: return accelerometer->callDllNative(function, sp, stackBase);
-    // The audio player is not built yet: it knows no opcode.
-    case kAudioPlayer: machine.fatalError("AudioPlayer: Unknown opcode!", 1); return sp;
+    case kAudioPlayer: return audioPlayer->callDllNative(function, sp, stackBase);
     case kTorch: return torch->callDllNative(function, sp, stackBase);
     case kPlatform: return platform->callDllNative(function, sp, stackBase);
     default: raise(KErrVM, "Dll not supported");

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AudioPlayer.h"
 #include "Platform.h"
 #include "Torch.h"
 #include "Types.h"
@@ -44,7 +45,7 @@ private:
 };
 
 // Owns the extension objects and routes the machine's extension calls to them. A front
-// end's FrameworkServices::callDll forwards here.
+// end's FrameworkServices::callDll forwards here. The machine must outlive it.
 class DeviceExtensions {
 public:
     // Without files or video device the extensions use the host's own.
@@ -55,6 +56,7 @@ public:
     // Runs extension's function on the operand stack (slot i at stackBase + 4 * i, top at
     // index sp) and returns the new top. Ids with no extension raise code 10, "Dll not supported".
     TInt32 call(int extension, int function, TInt32 sp, Address stackBase);
+    AudioPlayerExtension& audio() { return *audioPlayer; }
 
     static constexpr int kAccelerometer = 20;
     static constexpr int kAudioPlayer = 28;
@@ -62,10 +64,11 @@ public:
     static constexpr int kPlatform = 37;
 
 private:
-    VirtualMachine& machine;
     std::shared_ptr<DeviceFiles> files;
     std::shared_ptr<VideoDevice> video;
     std::unique_ptr<Accelerometer> accelerometer;
+    // Made in this order, destroyed in the reverse one.
     std::unique_ptr<Platform> platform;
+    std::unique_ptr<AudioPlayerExtension> audioPlayer;
     std::unique_ptr<Torch> torch;
 };
