@@ -58,6 +58,8 @@ class Display:
                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.env = dict(os.environ, DISPLAY=self.number, QT_QPA_PLATFORM="xcb",
                         DBUS_SYSTEM_BUS_ADDRESS="unix:path=" + bus_path,
+                        # The audio player connects at start-up: to no server of the user's.
+                        PULSE_SERVER="unix:" + os.path.join(work, "no-sound-server"),
                         LSAN_OPTIONS="print_suppressions=0:suppressions=" + os.path.join(HERE, "lsan.supp"))
         if not wait_until(lambda: os.path.exists(bus_path) and
                           os.path.exists("/tmp/.X11-unix/X" + self.number[1:]), timeout=10):
