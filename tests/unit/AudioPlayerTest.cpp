@@ -26,6 +26,7 @@
 #include <functional>
 #include <map>
 #include <sstream>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -70,6 +71,8 @@ public:
           const std::map<std::string, std::string>& environment = {}) {
         pid = fork();
         if (pid == 0) {
+            // A test that is killed takes its server and recorder with it.
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
             for (const auto& [name, value] : environment) {
                 if (value.empty())
                     unsetenv(name.c_str());
