@@ -538,6 +538,32 @@ TEST_F(AudioPlayerTest, FlushDuringALongSoundDropsTheBufferedPartAndPlaysTheRest
     }
 }
 
+// Play again restarts from the first byte, after what the server already holds.
+TEST_F(AudioPlayerTest, PlayAgainRestartsFromTheFirstSample) {
+    startServer();
+    makeExtensions();
+    waitUntilReady();
+    Recorder recorder(directory, server->address());
+    ASSERT_TRUE(recorder.waitUntilRecording());
+    const size_t samples = 3 * kRate;
+    const Address holder = newHolder();
+    loadBytes(holder, recordedSound(samples));
+    play(holder);
+    ASSERT_TRUE(recorder.waitUntilHeard([&](const Heard& h) { return h.samples() > kRate / 10; }));
+    ASSERT_LT(player(holder)->bytesWritten(), recordedBytes(samples));
+    play(holder);
+    EXPECT_EQ(player(holder)->bytesWritten(), 0);
+    ASSERT_TRUE(recorder.waitUntilHeard([&](const Heard& h) {
+        return h.runs.size() >= 2 && h.ended(samples);
+    })) << recorder.heard();
+    const Heard heard = recorder.heard();
+    ASSERT_EQ(heard.runs.size(), 2u) << heard;
+    EXPECT_EQ(heard.runs[0].first, sampleAt(0)) << heard;
+    EXPECT_LT(heard.runs[0].length, samples) << heard;
+    EXPECT_EQ(heard.runs[1].first, sampleAt(0)) << heard;
+    EXPECT_EQ(heard.runs[1].length, samples) << heard;
+}
+
 // In the runtime nobody iterates GLib by hand: Qt's event loop runs the default GLib context.
 TEST_F(AudioPlayerTest, QtsEventLoopDeliversTheCallbacks) {
     startServer();
