@@ -26,6 +26,9 @@ Arena::Arena() {
                    MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (p == MAP_FAILED) throw std::bad_alloc();
     base = static_cast<TUint8*>(p);
+    // The arena is filled from the bottom up, so huge pages cost little memory and spare a
+    // page fault per 4 KiB: a program that builds many objects spent half its time in them.
+    madvise(base, kSize, MADV_HUGEPAGE);
 }
 
 Arena::~Arena() {
