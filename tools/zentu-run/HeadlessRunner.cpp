@@ -2,9 +2,7 @@
 
 #include "AppsFileIO.h"
 #include "FileUtility.h"
-#include "HostGraphics.h"
 #include "KeyEvent.h"
-#include "ScreenCanvas.h"
 #include "VirtualMachine.h"
 
 #include <QCoreApplication>
@@ -20,10 +18,13 @@ constexpr TInt32 kPointerMove = 6;
 
 } // namespace
 
-HeadlessRunner::HeadlessRunner(RunnerOptions runnerOptions)
-    : options(std::move(runnerOptions)), services(options.applicationDirectory, scheduler) {
+HeadlessRunner::HeadlessRunner(RunnerOptions runnerOptions, ToolkitStarter& toolkit)
+    : options(std::move(runnerOptions)), toolkit(toolkit),
+      services(options.applicationDirectory, scheduler) {
     scheduler.setCallRunner([this](const std::function<void()>& call) { runEntryCall(call); });
     services.setLogObserver([this](const CAppsString& message) { observeLog(message); });
+    // Timers run in the toolkit's event loop.
+    services.setTimerObserver([this] { this->toolkit.toolkit(); });
     scriptTimer.setSingleShot(true);
     QObject::connect(&scriptTimer, &QTimer::timeout, [this] {
         playScript(false);
@@ -41,7 +42,7 @@ HeadlessRunner::~HeadlessRunner() = default;
 int HeadlessRunner::run() {
     services.markStartTime();
     vm = std::make_unique<VirtualMachine>();
-    installGraphics(*vm);
+    vm->setGraphics(toolkit.deferredGraphics());
     vm->setInstructionBudget(options.instructionBudget);
     scheduler.setMachine(vm.get());
     if (options.explain) guard.setExplaining(true);
@@ -54,11 +55,17 @@ int HeadlessRunner::run() {
         std::fprintf(stderr, "Failed to open '%s'\n", path.c_str());
         return 1;
     }
-    if (options.timeLimit >= 0) limitTimer.start(options.timeLimit);
+    if (options.timeLimit >= 0) {
+        toolkit.toolkit();
+        limitTimer.start(options.timeLimit);
+    }
     startScript();
     runEntryCall([&] { vm->load(*image, imageName, &services); });
     image.reset();
-    if (!guard.hasEnded()) QCoreApplication::exec();
+    if (!guard.hasEnded()) {
+        toolkit.toolkit();
+        QCoreApplication::exec();
+    }
     return guard.exitStatus();
 }
 
@@ -84,7 +91,9 @@ void HeadlessRunner::endWhenNothingIsLeft() {
 // An await-log at the very start is armed before main runs; every other first step waits
 // for the event loop.
 void HeadlessRunner::startScript() {
-    if (!options.script.empty() && options.script[0].kind == ScriptStep::AwaitLog) {
+    if (options.script.empty()) return;
+    toolkit.toolkit();
+    if (options.script[0].kind == ScriptStep::AwaitLog) {
         awaitingLog = true;
         return;
     }
@@ -157,16 +166,7 @@ void HeadlessRunner::observeLog(const CAppsString& message) {
 void HeadlessRunner::drawFrame(const ScriptStep& step) {
     int width = 0, height = 0;
     services.getScreenSize(width, height);
-    if (backBuffer.width() != width || backBuffer.height() != height) {
-        backBuffer = QPixmap(width, height);
-        backBuffer.fill(Qt::black);
-    }
-    {
-        ScreenCanvas canvas(*vm, backBuffer, QRegion(0, 0, width, height));
-        vm->drawEvent(canvas.handle());
-    }
-    const QString path = FileUtility::toQString(step.text);
-    if (!backBuffer.save(path, "PNG")) {
+    if (!toolkit.toolkit().drawFrame(*vm, width, height, step.text.toUtf8())) {
         std::fprintf(stderr, "zentu-run: %s:%d: cannot write '%s'\n", options.scriptName.c_str(),
                      step.line, step.text.toUtf8().c_str());
         guard.end(kScriptFailure);

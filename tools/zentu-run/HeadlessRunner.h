@@ -4,8 +4,8 @@
 #include "EventScript.h"
 #include "HeadlessServices.h"
 #include "Scheduler.h"
+#include "Toolkit.h"
 
-#include <QPixmap>
 #include <QTimer>
 
 #include <functional>
@@ -32,10 +32,10 @@ public:
     static constexpr int kScriptFailure = 2;
     static constexpr int kTimeLimitReached = 124;
 
-    explicit HeadlessRunner(RunnerOptions options);
+    HeadlessRunner(RunnerOptions options, ToolkitStarter& toolkit);
     ~HeadlessRunner();
 
-    // Needs a QGuiApplication. Returns the exit status.
+    // Returns the exit status.
     int run();
 
 private:
@@ -49,6 +49,7 @@ private:
     void drawFrame(const ScriptStep& step);
 
     RunnerOptions options;
+    ToolkitStarter& toolkit;
     Scheduler scheduler;
     HeadlessServices services;
     EntryCallGuard guard;
@@ -58,5 +59,4 @@ private:
     bool awaitingLog = false;  // the next step is an await-log
     QTimer scriptTimer;
     QTimer limitTimer;
-    QPixmap backBuffer; // the screen's size; kept from one draw to the next
 };

@@ -5,7 +5,6 @@
 #include "HeadlessRunner.h"
 
 #include <QDir>
-#include <QGuiApplication>
 
 #include <cerrno>
 #include <chrono>
@@ -124,24 +123,9 @@ private:
     std::thread thread;
 };
 
-// The offscreen platform asks for the runtime directory while it starts; without a session
-// Qt announces that it made one of its own. That notice would be the only line on standard
-// error that neither the runtime nor the application wrote, so it is dropped.
-QtMessageHandler defaultHandler = nullptr;
-
-void startupMessages(QtMsgType type, const QMessageLogContext& context, const QString& text) {
-    if (text.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set"))) return;
-    defaultHandler(type, context, text);
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
-    // Drawing needs a platform plugin but no display.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    defaultHandler = qInstallMessageHandler(startupMessages);
-    QGuiApplication application(argc, argv);
-    qInstallMessageHandler(defaultHandler);
     Arguments arguments;
     if (!parseArguments(argc, argv, arguments)) return usage();
 
@@ -159,6 +143,7 @@ int main(int argc, char** argv) {
 
     std::optional<Watchdog> watchdog;
     if (arguments.timeLimit) watchdog.emplace(*arguments.timeLimit);
-    HeadlessRunner runner(std::move(options));
+    ToolkitStarter toolkit(argc, argv);
+    HeadlessRunner runner(std::move(options), toolkit);
     return runner.run();
 }
