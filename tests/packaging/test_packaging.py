@@ -101,6 +101,8 @@ class RuntimePackage(Packages):
             self.assertEqual(listing["/usr/bin/" + program][0], "-rwxr-xr-x", program)
         for doc in ["README.md", "ARCHITECTURE.md", "ASSEMBLY.md", "copyright", "changelog.gz"]:
             self.assertIn("/usr/share/doc/zentu-runtime/" + doc, listing)
+        # zentu-run loads its graphics from here
+        self.assertIn("/usr/lib/zentu/zentu-run-toolkit.so", listing)
 
     def test_depends_on_the_libraries_of_its_programs(self):
         depends = field(self.runtime, "Depends")
@@ -239,6 +241,7 @@ class InstallAndRemove(Packages):
             files = packaged_files("zentu-runtime") + packaged_files("zentu-demo")
             self.assertTrue(os.path.isfile("/opt/zentu-demo/index.mcb"))
             self.assertEqual(os.readlink("/usr/bin/zentu-demo"), "zentu-vm")
+            self.draw_headless()
             self.start_the_application()
         finally:
             result = run(["dpkg", "-r", "zentu-demo", "zentu-runtime"])
@@ -250,6 +253,18 @@ class InstallAndRemove(Packages):
         for directory in ["/opt/zentu-demo", "/usr/share/doc/zentu-demo",
                           "/usr/share/doc/zentu-runtime"]:
             self.assertFalse(os.path.exists(directory), directory)
+
+    def draw_headless(self):
+        """The installed zentu-run finds its toolkit module: it draws the demo's first frame."""
+        with tempfile.TemporaryDirectory() as work:
+            script, frame = os.path.join(work, "draw.events"), os.path.join(work, "frame.png")
+            with open(script, "w") as f:
+                f.write("draw " + frame + "\n")
+            # the demo's timer never stops: the time limit ends it
+            result = run(["/usr/bin/zentu-run", "--events", script, "--time-limit", "1000",
+                          "/opt/zentu-demo"])
+            self.assertEqual(result.returncode, 124, result.stderr)
+            self.assertTrue(os.path.getsize(frame) > 0)
 
     def start_the_application(self):
         if not os.path.exists("/usr/bin/zentu-vm"):
