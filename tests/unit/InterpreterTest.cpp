@@ -784,4 +784,20 @@ TEST(Interpreter, InstructionBudgetCountsWhatNativesAllocate) {
     }
 }
 
+// A program that only fails and catches spends its budget on the errors: each one that becomes
+// an application exception costs as much as 256 jumps.
+TEST(Interpreter, InstructionBudgetCountsConvertedErrors) {
+    const std::string failForever = "again:\n push_handler -1, caught\n push_int 1\n push_int 0\n"
+                                    " div\ncaught:\n adjust_stack -1\n jump again";
+    VirtualMachine vm;
+    RecordingServices services;
+    vm.setInstructionBudget(5 * VirtualMachine::kErrorConversionCost);
+    const Outcome outcome = runImage(vm, services, assembleOrThrow(program(failForever)));
+    EXPECT_EQ(outcome.ending, Outcome::Fatal);
+    // The prelude's internal throw logs two lines per error; uncharged, the jumps alone
+    // would have allowed hundreds of errors.
+    EXPECT_GE(outcome.log.size(), 2u * 3);
+    EXPECT_LE(outcome.log.size(), 2u * 5);
+}
+
 } // namespace

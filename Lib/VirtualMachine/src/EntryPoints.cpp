@@ -221,6 +221,9 @@ void VirtualMachine::runWithErrorConversion() {
         }
         CAppsString text = lastErrorText();
         clearLastError();
+        // Raising, unwinding and the call of the handler cost far more than a jump: a
+        // program that does nothing but fail must spend its budget as fast as its time.
+        if (budgeted) budgetLeft -= kErrorConversionCost;
         internalThrow(code, text);
     }
 }

@@ -217,10 +217,12 @@ public:
 
     // For tools and tests against programs that never end: the work the machine may still do,
     // counted in control transfers (the start of a run, jumps, calls, returns, catches) and
-    // one more per 64 words that an allocation or a bulk word operation touches. Once it is
+    // one more per 64 words that an allocation or a bulk word operation touches, and
+    // kErrorConversionCost per error that becomes an application exception. Once it is
     // spent the running entry call ends with the fatal error "instruction budget exhausted",
     // and every later run ends the same way. 0, the default, is no limit.
     void setInstructionBudget(TUint64 transfers);
+    static constexpr TInt64 kErrorConversionCost = 256;
     bool instructionBudgetExhausted() const { return budgetLeft < 0; }
 
     Arena& arena() { return memory; }
