@@ -255,7 +255,7 @@ void AudioPlayerExtension::loadFromBytes(Address holder, Address bytesValue) {
     if (holder == 0) raiseNullPointer();
     const OVector bytes = OVector::ofValue(machine.heap(), bytesValue, 1);
     const TInt32 size = bytes.count();
-    if (size <= 0) raise(KErrIndexOutOfBounds, "AudioPlayer: Empty byte array");
+    if (size <= 0) raise(KErrIndexOutOfBounds, "");
     std::unique_ptr<TUint8[]> samples = newSampleBuffer(size);
     std::memcpy(samples.get(), bytes.elementBytesAt(0, size), size_t(size));
     addPlayer(holder, std::move(samples), size);
