@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <fstream>
 #include <limits>
 #include <string>
 #include <thread>
@@ -170,6 +172,31 @@ TEST(Arena, BytesRangeCheck) {
     // A length that wraps the 64-bit sum must not pass.
     EXPECT_EQ(raisedCode([&] { arena.bytes(0x100, std::numeric_limits<TUint64>::max() - 0x80); }),
               KErrInvalidArgument);
+}
+
+// Resident kilobytes of the mapping that starts at address, from /proc/self/smaps.
+long residentKiB(const void* address) {
+    std::ifstream smaps("/proc/self/smaps");
+    const unsigned long start = reinterpret_cast<unsigned long>(address);
+    bool inside = false;
+    for (std::string line; std::getline(smaps, line);) {
+        if (line.find('-') != std::string::npos && std::isxdigit(line[0]) &&
+            line.find(' ') > line.find('-'))
+            inside = std::stoul(line.substr(0, line.find('-')), nullptr, 16) == start;
+        else if (inside && line.rfind("Rss:", 0) == 0)
+            return std::stol(line.substr(4));
+    }
+    return -1;
+}
+
+// Huge pages serve only what the runtime reserves: words that bytecode writes at scattered
+// addresses cost a small page each, not 2 MiB.
+TEST(Arena, ScatteredWritesStayInSmallPages) {
+    Arena arena;
+    for (Address a = 0x40000000u; a < 0xC0000000u; a += 0x4000000u) arena.setWord(a, 1);
+    const long resident = residentKiB(arena.at<TUint8>(0));
+    ASSERT_GE(resident, 0);
+    EXPECT_LT(resident, 1024);
 }
 
 TEST(Arena, BlocksArePowerOfTwoAndReused) {
