@@ -15,7 +15,7 @@ rounds=${1:-7}
 build=${2:-$root/build-bench}
 report=$root/docs/PERFORMANCE.md
 
-for tool in lua5.4 luajit /usr/bin/time; do
+for tool in lua5.4 luajit python3 /usr/bin/time; do
   command -v "$tool" >/dev/null || { echo "$tool is missing: run scripts/install-deps.sh" >&2; exit 1; }
 done
 
@@ -52,14 +52,24 @@ for entry in "${programs[@]}"; do
   fi
 done
 
-# One run: appends "wall-ms peak-KiB" to the file $1.
+# One run: appends "wall-us peak-KiB" to the file $1. Python times the command from its start
+# to its reaping, so no timer's own start-up is counted; the peak comes from a second run under
+# /usr/bin/time, as a process forked from Python would count Python's memory as its own.
 measure() {
-  local out=$1 start end
+  local out=$1 wall
   shift
-  start=$(date +%s%N)
+  wall=$(python3 - "$@" <<'PYTHON'
+import os, subprocess, sys, time
+start = time.perf_counter_ns()
+child = subprocess.Popen(sys.argv[1:], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+_, status, _ = os.wait4(child.pid, 0)
+end = time.perf_counter_ns()
+child.returncode = status
+sys.exit(1) if status != 0 else print((end - start) // 1000)
+PYTHON
+  ) || { echo "failed: $*" >&2; exit 1; }
   /usr/bin/time -f %M -o "$work/peak" "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; exit 1; }
-  end=$(date +%s%N)
-  echo "$(( (end - start) / 1000 )) $(cat "$work/peak")" >>"$out"
+  echo "$wall $(cat "$work/peak")" >>"$out"
 }
 
 for entry in "${programs[@]}"; do
