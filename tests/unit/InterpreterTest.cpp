@@ -511,6 +511,24 @@ main:
     EXPECT_EQ(vm.arena().word(vm.applicationObject()), 13u);
 }
 
+// A call that ends with the exit or the fatal signal leaves no handler behind, whatever its
+// handlers were: none of them may catch in a later call.
+TEST(Interpreter, SignalsLeaveTheMachineIdleWithoutTheCallsHandlers) {
+    for (const char* handlers :
+         {"push_handler -1, end\n push_handler -1, end", "adjust_handlers -93"}) {
+        for (const auto& [ending, outcome] :
+             {std::pair{".bytes 0xFF", Outcome::Fatal}, std::pair{"native 32, 1", Outcome::Exit}}) {
+            SCOPED_TRACE(std::string(handlers) + " / " + ending);
+            VirtualMachine vm;
+            RecordingServices services;
+            const std::string body = std::string(handlers) + "\n " + ending + "\nend:";
+            EXPECT_EQ(runImage(vm, services, assembleOrThrow(program(body))).ending, outcome);
+            EXPECT_FALSE(vm.isRunning());
+            EXPECT_EQ(vm.handlerCount, 0);
+        }
+    }
+}
+
 TEST(Interpreter, StackOverflowAndUnderflowStopTheCall) {
     const char* const recursion = R"(
 .method count args=1

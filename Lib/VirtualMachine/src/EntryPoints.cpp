@@ -173,9 +173,10 @@ TInt32 VirtualMachine::execute(TInt32 handleIndex, const Vec<int>& values, const
             }
             break;
         }
-    } catch (const ErrorHandlingException&) {
-        // The call could not start or its error could not be converted: the machine is
-        // idle again and the error goes to the host.
+    } catch (...) {
+        // The call could not start, its error could not be converted, or it ended with the
+        // exit or the fatal signal: the machine is idle again, without the handlers of the
+        // call, and the error or signal goes to the host.
         pc = -1;
         currentCall = -1;
         handlerCount = savedHandlerCount;
