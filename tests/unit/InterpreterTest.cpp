@@ -782,23 +782,44 @@ TEST(Interpreter, InstructionBudgetEndsEndlessPrograms) {
     }
 }
 
-// What natives allocate spends the budget as bulk work does, 1 per 256 bytes.
-TEST(Interpreter, InstructionBudgetCountsWhatNativesAllocate) {
+// What natives allocate or read spends the budget as bulk work does, 1 per 256 bytes; a result
+// the budget cannot pay for is refused before it is built.
+TEST(Interpreter, InstructionBudgetCountsNativeWork) {
     const auto repeatAb = [](int times) {
-        return "push_string \"ab\"\n push_int " + std::to_string(times) +
-               "\n native 8, 49\n native 8, 10\n print\n";
+        return "push_string \"ab\"\n push_int " + std::to_string(times) + "\n native 8, 49\n";
     };
-    for (const auto& [times, ending] :
-         {std::pair{10, Outcome::Returned}, std::pair{1000000, Outcome::Fatal}}) {
-        SCOPED_TRACE(times);
+    // 1,000 lengths of a 256 KB string: 2,000 jumps, but 1,024 units read each time.
+    const std::string measureOften = repeatAb(65536) + "push_int 0\n"
+                                                       "again:\n push_local -2\n native 8, 10\n"
+                                                       " adjust_stack -1\n push_local_addr -1\n"
+                                                       " inc_cell\n push_local -1\n push_int 1000\n"
+                                                       " lt\n jump_if_false done\n jump again\n"
+                                                       "done:\n push_local -1\n print\n";
+    const struct {
+        const char* name;
+        std::string body;
+        TUint64 budget;
+        Outcome::Ending ending;
+        Log log;
+    } cases[] = {
+        {"small result", repeatAb(10) + "native 8, 10\n print\n", 1000, Outcome::Returned, {"20"}},
+        {"result beyond the budget", repeatAb(1000000), 1000, Outcome::Fatal, {}},
+        {"a gigabyte asked for", repeatAb(1 << 28), 1000, Outcome::Fatal, {}},
+        {"the same reads without a budget", measureOften, 0, Outcome::Returned, {"1000"}},
+        {"reads beyond the budget", measureOften, 20000, Outcome::Fatal, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         VirtualMachine vm;
         RecordingServices services;
-        vm.setInstructionBudget(1000);
-        const Outcome outcome = runImage(vm, services, assembleOrThrow(program(repeatAb(times))));
-        EXPECT_EQ(outcome.ending, ending);
-        if (ending == Outcome::Returned) {
-            EXPECT_EQ(outcome.log, Log{"20"});
+        vm.setInstructionBudget(c.budget);
+        const Outcome outcome = runImage(vm, services, assembleOrThrow(program(c.body)));
+        EXPECT_EQ(outcome.ending, c.ending);
+        if (c.ending == Outcome::Returned) {
+            EXPECT_EQ(outcome.log, c.log);
         }
+        // Nothing of the size asked for was built.
+        EXPECT_LT(vm.arena().allocatedBytes(), 16u << 20);
     }
 }
 

@@ -1266,6 +1266,7 @@ op_native : {
     }
     if (vm.sp < -1 || vm.sp > kTopSlot) goto stackFault;
     sp = vm.sp;
+    if constexpr (kCounted) budget = vm.budgetLeft; // what the native read
     CHARGE(static_cast<TInt64>((allocatedBytes() - allocatedBefore) / 256));
     NEXT(2);
 }
@@ -1616,8 +1617,7 @@ nullPointer:
     raiseNullPointer();
 budgetSpent:
     SAVE(0);
-    vm.budgetLeft = -1;
-    raise(KErrFatal, "instruction budget exhausted");
+    vm.budgetExhausted();
 
 #undef S8
 #undef U8

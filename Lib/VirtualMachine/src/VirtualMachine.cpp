@@ -72,6 +72,17 @@ void VirtualMachine::setInstructionBudget(TUint64 transfers) {
     budgetLeft = static_cast<TInt64>(std::min<TUint64>(transfers, INT64_MAX));
 }
 
+void VirtualMachine::requireBudgetFor(TUint64 bytes) {
+    // At the rate the interpreter charges for what a native allocates.
+    if (budgeted && bytes / 256 > static_cast<TUint64>(std::max<TInt64>(budgetLeft, 0)))
+        budgetExhausted();
+}
+
+void VirtualMachine::budgetExhausted() {
+    budgetLeft = -1;
+    raise(KErrFatal, "instruction budget exhausted");
+}
+
 void VirtualMachine::setApplicationObject(Address object) {
     if (application) vmHeap.unpin(application);
     application = object;
@@ -95,7 +106,9 @@ Address VirtualMachine::newStringValue(OString text) {
 OString VirtualMachine::stringValue(Address value) {
     const Address object = value ? memory.word(value) : 0;
     if (object == 0) raiseNullPointer();
-    return OString::share(memory, memory.word(object + 4));
+    OString text = OString::share(memory, memory.word(object + 4));
+    chargeWork(2 * TUint64(text.length()));
+    return text;
 }
 
 void VirtualMachine::raiseUnknownFunction(const char* prefix) const {

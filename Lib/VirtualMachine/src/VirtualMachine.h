@@ -224,6 +224,17 @@ public:
     void setInstructionBudget(TUint64 transfers);
     static constexpr TInt64 kErrorConversionCost = 256;
     bool instructionBudgetExhausted() const { return budgetLeft < 0; }
+    // For natives whose result size the program chooses (a string repeated n times): ends the
+    // run before the work starts when the budget cannot pay for allocating that many bytes,
+    // instead of after building gigabytes. The interpreter charges what a native did allocate.
+    void requireBudgetFor(TUint64 bytes);
+    // What a native reads is bulk work too, at the same rate: a program searching one large
+    // string over and over must spend its budget as fast as its time. Charged when the native
+    // returns.
+    void chargeWork(TUint64 bytes) {
+        if (budgeted) budgetLeft -= static_cast<TInt64>(bytes / 256);
+    }
+    [[noreturn]] void budgetExhausted();
 
     Arena& arena() { return memory; }
     FrameworkServices* services() const { return frameworkServices; }

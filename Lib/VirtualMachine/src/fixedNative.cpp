@@ -70,11 +70,12 @@ constexpr std::array<TUint16, 64> kZeros = [] {
 
 // Digits past the exact expansion are zeros; they go straight into the string so that a
 // huge decimal count costs no host copy.
-OString fixedText(Arena& arena, TInt64 value, TInt32 decimals) {
-    OString text(arena, ORaw::text(value, std::min(decimals, ORaw::kExactDigits)));
+OString fixedText(VirtualMachine& vm, TInt64 value, TInt32 decimals) {
+    OString text(vm.arena(), ORaw::text(value, std::min(decimals, ORaw::kExactDigits)));
     if (decimals <= ORaw::kExactDigits) return text;
     const TInt64 length = TInt64(text.length()) + decimals - ORaw::kExactDigits;
     if (length > INT32_MAX) raise(KErrInvalidArgument, "Out of memory");
+    vm.requireBudgetFor(2 * TUint64(length));
     text.reserve(int(length));
     for (int left = int(length) - text.length(); left > 0; left -= int(kZeros.size()))
         text.append(kZeros.data(), std::min(left, int(kZeros.size())));
@@ -85,7 +86,7 @@ OString fixedText(Arena& arena, TInt64 value, TInt32 decimals) {
 void textWithDecimals(VirtualMachine& vm) {
     const TInt32 decimals = vm.pop();
     const TInt64 value = loadInt64(vm.arena(), Address(vm.pop()));
-    vm.push(TInt32(vm.newStringValue(fixedText(vm.arena(), value, decimals))));
+    vm.push(TInt32(vm.newStringValue(fixedText(vm, value, decimals))));
 }
 
 void exactText(VirtualMachine& vm) {

@@ -54,7 +54,9 @@ private:
         return vm.slot(vm.sp - argumentSlots + 1 + k);
     }
     OVector bytesAt(TInt32 argumentSlots, TInt32 k) const {
-        return OVector::ofValue(heap, Address(argument(argumentSlots, k)), 1);
+        OVector v = OVector::ofValue(heap, Address(argument(argumentSlots, k)), 1);
+        vm.chargeWork(TUint64(v.count()));
+        return v;
     }
     Hash& hashAt(TInt32 argumentSlots, TInt32 k) const {
         const Address box = Address(argument(argumentSlots, k));

@@ -235,14 +235,19 @@ TInt32 sign(int difference) {
 
 class TextBuilder {
 public:
-    explicit TextBuilder(TInt64 length) { units.reserve(checkedLength(length)); }
+    TextBuilder(VirtualMachine& vm, TInt64 length) : vm(vm) {
+        const int count = checkedLength(length);
+        vm.requireBudgetFor(2 * TUint64(count));
+        units.reserve(count);
+    }
     void add(const TUint16* from, int count) { units.insert(units.end(), from, from + count); }
     void add(View view) { add(view.units, view.length); }
-    OString build(Arena& arena) const {
-        return OString(arena, units.data(), static_cast<int>(units.size()));
+    OString build() const {
+        return OString(vm.arena(), units.data(), static_cast<int>(units.size()));
     }
 
 private:
+    VirtualMachine& vm;
     std::vector<TUint16> units;
 };
 
@@ -252,13 +257,13 @@ OString substring(Arena& arena, const OString& text, Span span) {
     return OString(arena, text.units() + span.first, span.size());
 }
 
-OString repeated(Arena& arena, View text, TInt32 times) {
+OString repeated(VirtualMachine& vm, View text, TInt32 times) {
     if (times < 0) raiseBadArgument();
-    TextBuilder builder(TInt64(text.length) * times);
+    TextBuilder builder(vm, TInt64(text.length) * times);
     // An empty text repeated 2^31 times is still empty, and must not take seconds to become so.
     if (text.length == 0) times = 0;
     for (TInt32 i = 0; i < times; ++i) builder.add(text);
-    return builder.build(arena);
+    return builder.build();
 }
 
 OString everyNth(Arena& arena, View text, Span span, TInt32 step) {
@@ -270,18 +275,18 @@ OString everyNth(Arena& arena, View text, Span span, TInt32 step) {
 }
 
 // The text with units first .. end - 1 replaced.
-OString spliced(Arena& arena, View text, Span span, View insertion) {
-    TextBuilder builder(TInt64(text.length) - span.size() + insertion.length);
+OString spliced(VirtualMachine& vm, View text, Span span, View insertion) {
+    TextBuilder builder(vm, TInt64(text.length) - span.size() + insertion.length);
     builder.add(text.units, span.first);
     builder.add(insertion);
     builder.add(text.units + span.end, text.length - span.end);
-    return builder.build(arena);
+    return builder.build();
 }
 
 // The text with a pattern of the given length replaced at each of the positions.
-OString replacedAt(Arena& arena, View text, const std::vector<int>& positions, int patternLength,
-                   View replacement) {
-    TextBuilder builder(text.length +
+OString replacedAt(VirtualMachine& vm, View text, const std::vector<int>& positions,
+                   int patternLength, View replacement) {
+    TextBuilder builder(vm, text.length +
                         TInt64(positions.size()) * (replacement.length - patternLength));
     int from = 0;
     for (int at : positions) {
@@ -290,7 +295,7 @@ OString replacedAt(Arena& arena, View text, const std::vector<int>& positions, i
         from = at + patternLength;
     }
     builder.add(text.units + from, text.length - from);
-    return builder.build(arena);
+    return builder.build();
 }
 
 std::string radixText(TUint32 value, TInt32 radix) {
@@ -444,15 +449,16 @@ private:
 class InPlace {
 public:
     InPlace(const Args& args, int index)
-        : arena(args.arena()), object(stringObject(args, index)),
+        : vm(args.vm), arena(args.arena()), object(stringObject(args, index)),
           text(OString::adopt(arena, arena.word(object + kBufferWord))) {}
     ~InPlace() { arena.setWord(object + kBufferWord, text.detach()); }
     InPlace(const InPlace&) = delete;
 
     View view() const { return viewOf(text); }
     void set(OString replacement) { text = std::move(replacement); }
-    void splice(Span span, View insertion) { set(spliced(arena, view(), span, insertion)); }
+    void splice(Span span, View insertion) { set(spliced(vm, view(), span, insertion)); }
 
+    VirtualMachine& vm;
     Arena& arena;
     const Address object;
     OString text;
@@ -614,7 +620,7 @@ void storeCopies(VirtualMachine& vm) {
     Args args(vm, 3);
     Address box = args.box(0);
     TUint16 unit = args.unit(1);
-    storeString(args, box, repeated(args.arena(), {&unit, 1}, args.integer(2)));
+    storeString(args, box, repeated(vm, {&unit, 1}, args.integer(2)));
     args.finish();
 }
 
@@ -676,16 +682,16 @@ void concatenate(VirtualMachine& vm) {
     OString s = args.string(0), t = args.string(1);
     View a = viewOf(s), b = viewOf(t);
     if (b.length == 0) return args.finishWithString(std::move(s));
-    TextBuilder builder(TInt64(a.length) + b.length);
+    TextBuilder builder(vm, TInt64(a.length) + b.length);
     builder.add(a);
     builder.add(b);
-    args.finishWithString(builder.build(args.arena()));
+    args.finishWithString(builder.build());
 }
 
 void repeat(VirtualMachine& vm) {
     Args args(vm, 2);
     OString s = args.string(0);
-    args.finishWithString(repeated(args.arena(), viewOf(s), args.integer(1)));
+    args.finishWithString(repeated(vm, viewOf(s), args.integer(1)));
 }
 
 void split(VirtualMachine& vm, TInt32 function) {
@@ -844,7 +850,7 @@ void repeatInPlace(VirtualMachine& vm) {
     InPlace edit(args, 0);
     TInt32 times = args.integer(1);
     if (times < 0) raiseBadArgument();
-    if (times != 1) edit.set(repeated(edit.arena, edit.view(), times));
+    if (times != 1) edit.set(repeated(vm, edit.view(), times));
     args.finish();
 }
 
@@ -876,7 +882,7 @@ void replaceMatches(InPlace& edit, View pattern, View replacement, TInt32 first,
         if (at >= 0) positions.push_back(at);
     }
     if (!positions.empty())
-        edit.set(replacedAt(edit.arena, text, positions, pattern.length, replacement));
+        edit.set(replacedAt(edit.vm, text, positions, pattern.length, replacement));
 }
 
 // 69 … 92: s, t, [first, count], u or c, [cs]; members (u), (u, cs), (c), (c, cs), then the

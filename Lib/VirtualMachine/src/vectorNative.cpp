@@ -60,7 +60,9 @@ private:
     }
     void drop(TInt32 argumentSlots) { vm.sp -= argumentSlots; }
     OVector vectorAt(TInt32 argumentSlots, TInt32 k) const {
-        return OVector::ofValue(heap, Address(argument(argumentSlots, k)), bytes);
+        OVector v = OVector::ofValue(heap, Address(argument(argumentSlots, k)), bytes);
+        vm.chargeWork(TUint64(v.count()) * TUint64(bytes));
+        return v;
     }
     Address boxAt(TInt32 argumentSlots, TInt32 k) const {
         const Address box = Address(argument(argumentSlots, k));
@@ -194,6 +196,7 @@ void VectorCall::storeCopies() {
     const TInt32 n = argument(argumentSlots, argumentSlots - 1);
     if (n < 0) raiseNegative(n);
     const TUint8* x = elementAt(vm.sp - slots);
+    vm.requireBudgetFor(TUint64(n) * TUint64(bytes));
     OVector copies = newVector();
     copies.insertCopies(0, x, n);
     store(box, copies);
@@ -309,6 +312,7 @@ void VectorCall::repeat() {
         v.clear();
     } else if (n > 1 && count > 0) {
         if (TInt64(count) * n > 0x7FFFFFFF) raise(KErrInvalidArgument, "Out of memory");
+        vm.requireBudgetFor(TUint64(count) * TUint64(n) * TUint64(bytes));
         v.insertRepeated(count, v.elementBytesAt(0, count), count, n - 1);
     }
     drop(2);
