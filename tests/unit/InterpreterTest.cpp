@@ -713,7 +713,8 @@ TEST(Interpreter, OperandFusionsBehaveLikeTheirInstructions) {
 }
 
 // The Fixed natives that the loop runs itself leave the slots and the cell as the call
-// through the group does: the reference runs the group on a machine of its own.
+// through the group does, also when b is a constant the push of which goes straight on to the
+// native: the reference runs the group on a machine of its own.
 TEST(Interpreter, InlineFixedNativesBehaveLikeTheNativeCall) {
     const TInt64 values[] = {0,  TInt64(1) << 32,    -(TInt64(3) << 31), INT64_MAX, INT64_MIN,
                              -1, 0x123456789ABCDEF0, 0x180000000};
@@ -721,30 +722,61 @@ TEST(Interpreter, InlineFixedNativesBehaveLikeTheNativeCall) {
         return "push_int " + std::to_string(TInt32(v)) + "\n push_int " +
                std::to_string(TInt32(v >> 32)) + "\n";
     };
+    const auto constant = [](TInt64 v) {
+        return "push_long " + std::to_string(TInt32(v)) + ", " + std::to_string(TInt32(v >> 32)) +
+               "\n";
+    };
     for (const TInt32 function : {7, 8, 9, 12, 13, 14}) {
         const bool into = function >= 12;
         for (const TInt64 a : values) {
             for (const TInt64 b : values) {
-                SCOPED_TRACE(std::to_string(function) + ": " + std::to_string(a) + ", " +
-                             std::to_string(b));
-                // a in slots 1 and 2, then the cell's address for the in-place forms, then b
-                const std::string body = words(a) + (into ? "push_local_addr -2\n" : "") +
-                                         words(b) + "native 11, " + std::to_string(function) +
-                                         "\n print\n print";
-                VirtualMachine reference;
-                reference.sp = 0;
-                reference.setSlot(0, -1);
-                reference.push(TInt32(a));
-                reference.push(TInt32(a >> 32));
-                if (into) reference.push(TInt32(reference.slotAddress(1)));
-                reference.push(TInt32(b));
-                reference.push(TInt32(b >> 32));
-                fixedNative(reference, function);
-                EXPECT_EQ(reference.sp, 2);
-                EXPECT_EQ(runProgram(program(body)).log, (Log{std::to_string(reference.slot(2)),
-                                                              std::to_string(reference.slot(1))}));
+                for (const bool isConstant : {false, true}) {
+                    SCOPED_TRACE(std::to_string(function) + ": " + std::to_string(a) + ", " +
+                                 std::to_string(b) + (isConstant ? " constant" : ""));
+                    // a in slots 1 and 2, then the cell's address for the in-place forms, then b
+                    const std::string body = words(a) + (into ? "push_local_addr -2\n" : "") +
+                                             (isConstant ? constant(b) : words(b)) + "native 11, " +
+                                             std::to_string(function) + "\n print\n print";
+                    VirtualMachine reference;
+                    reference.sp = 0;
+                    reference.setSlot(0, -1);
+                    reference.push(TInt32(a));
+                    reference.push(TInt32(a >> 32));
+                    if (into) reference.push(TInt32(reference.slotAddress(1)));
+                    reference.push(TInt32(b));
+                    reference.push(TInt32(b >> 32));
+                    fixedNative(reference, function);
+                    EXPECT_EQ(reference.sp, 2);
+                    EXPECT_EQ(runProgram(program(body)).log,
+                              (Log{std::to_string(reference.slot(2)),
+                                   std::to_string(reference.slot(1))}));
+                }
             }
         }
+    }
+}
+
+// A constant pushed for a Fixed native, and the address of a local pushed before it, end as
+// their instructions do when the stack has no room for a push or too few slots for the native.
+TEST(Interpreter, ChainedFixedConstantsFaultLikeTheirInstructions) {
+    std::vector<std::string> bodies;
+    for (const char* function : {"9", "14"}) {
+        const std::string call = "push_long 0, 3\n native 11, " + std::string(function) + "\n";
+        // 15256 slots, the return address in slot 0
+        for (const char* fill : {"0", "1", "2", "15253", "15254", "15255"}) {
+            const std::string filled = "adjust_stack_w " + std::string(fill) + "\n";
+            bodies.push_back(filled + call + "print");
+            bodies.push_back(filled + "push_local_addr -2\n" + call + "print");
+        }
+    }
+    for (const std::string& body : bodies) {
+        SCOPED_TRACE(body);
+        const Outcome chained = runProgram(program(body));
+        const Outcome plain = runProgram(program(unfused(body)));
+        EXPECT_EQ(chained.ending, plain.ending);
+        EXPECT_EQ(chained.errorCode, plain.errorCode);
+        EXPECT_EQ(chained.log, plain.log);
+        EXPECT_EQ(chained.sp, plain.sp);
     }
 }
 

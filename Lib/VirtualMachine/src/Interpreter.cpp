@@ -127,6 +127,9 @@ constexpr int kMaxCallDepth = VirtualMachine::kStackSlots;
     X(fixed_sub_into, 11, 13)                                                                      \
     X(fixed_mul_into, 11, 14)
 
+// The in-place forms among them, which compilers give the address of a local.
+#define ZENTU_INTO_NATIVES(X) X(fixed_add_into) X(fixed_sub_into) X(fixed_mul_into)
+
 // One id per opcode of the table, then the invalid instruction, then the fused sequences and
 // the inline natives.
 enum HandlerId : TUint8 {
@@ -140,7 +143,13 @@ enum HandlerId : TUint8 {
 #define ZENTU_NATIVE_ID(name, ...) H_##name,
         ZENTU_INLINE_NATIVES(ZENTU_NATIVE_ID)
 #undef ZENTU_NATIVE_ID
-            kHandlerCount
+#define ZENTU_LONG_ID(name, ...) H_long_##name,
+            ZENTU_INLINE_NATIVES(ZENTU_LONG_ID)
+#undef ZENTU_LONG_ID
+#define ZENTU_ADDRESS_ID(name) H_addr_long_##name,
+                ZENTU_INTO_NATIVES(ZENTU_ADDRESS_ID)
+#undef ZENTU_ADDRESS_ID
+                    kHandlerCount
 };
 static_assert(kHandlerCount <= 256);
 
@@ -207,6 +216,37 @@ constexpr InlineNative kInlineNatives[] = {
 #undef ZENTU_NATIVE_ROW
 };
 
+// An instruction that goes straight on to the handler of the one after it: from is that
+// handler, to the chained one.
+struct Chain {
+    TUint8 from;
+    TUint8 to;
+};
+
+// push_long k; an inline native: the operand is a constant.
+constexpr Chain kLongChains[] = {
+#define ZENTU_LONG_CHAIN(name, ...) {H_##name, H_long_##name},
+    ZENTU_INLINE_NATIVES(ZENTU_LONG_CHAIN)
+#undef ZENTU_LONG_CHAIN
+};
+
+// push_local_addr n; push_long k; an in-place native: a local changed by a constant.
+constexpr Chain kAddressChains[] = {
+#define ZENTU_ADDRESS_CHAIN(name) {H_long_##name, H_addr_long_##name},
+    ZENTU_INTO_NATIVES(ZENTU_ADDRESS_CHAIN)
+#undef ZENTU_ADDRESS_CHAIN
+};
+
+// Gives the instruction at p, with plain handler id plain, the chained handler when the
+// instruction after it (next bytes on) has one of the handlers the chains start from.
+template <size_t kCount>
+void chain(const Chain (&chains)[kCount], std::vector<TUint8>& ids, size_t p, TUint8 plain,
+           size_t next) {
+    if (ids[p] != plain || p + next >= ids.size()) return;
+    for (const Chain& c : chains)
+        if (ids[p + next] == c.from) ids[p] = c.to;
+}
+
 void buildDispatchIds(const Vec<signed char>& code, std::vector<TUint8>& ids) {
     const size_t size = static_cast<size_t>(code.size());
     const auto* bytes = reinterpret_cast<const TUint8*>(code.data());
@@ -226,6 +266,11 @@ void buildDispatchIds(const Vec<signed char>& code, std::vector<TUint8>& ids) {
                 break;
             }
         }
+    }
+    // From the end, so that an address chains to a constant that has already chained.
+    for (size_t p = size; p-- > 0;) {
+        chain(kLongChains, ids, p, H_push_long, 9);
+        chain(kAddressChains, ids, p, H_push_local_addr, 2);
     }
 }
 
@@ -513,6 +558,12 @@ template <bool kCounted> void Interpreter::loop() {
 #define ZENTU_NATIVE_LABEL(name, ...) &&native_##name,
             ZENTU_INLINE_NATIVES(ZENTU_NATIVE_LABEL)
 #undef ZENTU_NATIVE_LABEL
+#define ZENTU_LONG_LABEL(name, ...) &&long_##name,
+                ZENTU_INLINE_NATIVES(ZENTU_LONG_LABEL)
+#undef ZENTU_LONG_LABEL
+#define ZENTU_ADDRESS_LABEL(name) &&addr_long_##name,
+                    ZENTU_INTO_NATIVES(ZENTU_ADDRESS_LABEL)
+#undef ZENTU_ADDRESS_LABEL
     };
     static_assert(std::size(kLabels) == kHandlerCount);
 
@@ -1595,6 +1646,29 @@ fused_two_locals : { // push_local n; push_local m
     FIXED_NATIVES(sub, ORaw::subtract)
     FIXED_NATIVES(mul, ORaw::multiply)
 #undef FIXED_NATIVES
+
+    // Chained instructions: each does its own work, then goes to the next one's handler
+    // without a dispatch. Without room for its push it is the plain instruction.
+#define LONG_THEN_NATIVE(name, ...)                                                                \
+    long_##name : {                                                                                \
+        if (sp < -1 || sp > kTopSlot - 2) goto op_push_long;                                       \
+        stack[sp + 1] = static_cast<TUint32>(S32(1));                                              \
+        stack[sp + 2] = static_cast<TUint32>(S32(5));                                              \
+        sp += 2;                                                                                   \
+        pc += 9;                                                                                   \
+        goto native_##name;                                                                        \
+    }
+    ZENTU_INLINE_NATIVES(LONG_THEN_NATIVE)
+#undef LONG_THEN_NATIVE
+#define ADDRESS_THEN_LONG(name)                                                                    \
+    addr_long_##name : {                                                                           \
+        if (sp < -1 || sp > kTopSlot - 1) goto op_push_local_addr;                                 \
+        PUSH(SLOT_ADDRESS(sp + 1 + S8(1)));                                                        \
+        pc += 2;                                                                                   \
+        goto long_##name;                                                                          \
+    }
+    ZENTU_INTO_NATIVES(ADDRESS_THEN_LONG)
+#undef ADDRESS_THEN_LONG
 
     // ---- leaving the loop -----------------------------------------------------------------------
 op_invalid:
