@@ -583,6 +583,23 @@ std::string unfused(const std::string& body) {
     return out;
 }
 
+// Each body, run as it is and with its sequences broken up, must log the same values, the
+// slots above the top as it left them, errors and end the same way with the same stack. Some
+// bodies never end: the budget stops both alike.
+void expectLikeTheirInstructions(const std::vector<std::string>& bodies) {
+    const std::string deadSlots = "\n push_local 0\n print\n push_local 1\n print\n"
+                                  "push_local 2\n print\n";
+    for (const std::string& body : bodies) {
+        SCOPED_TRACE(body);
+        const Outcome fused = runProgram(program(body + deadSlots), {}, 5000);
+        const Outcome plain = runProgram(program(unfused(body) + deadSlots), {}, 5000);
+        EXPECT_EQ(fused.ending, plain.ending);
+        EXPECT_EQ(fused.errorCode, plain.errorCode);
+        EXPECT_EQ(fused.log, plain.log);
+        EXPECT_EQ(fused.sp, plain.sp);
+    }
+}
+
 // Sequences with handlers of their own must leave everything as their instructions do,
 // including the slots above the top, which the program prints at the end.
 TEST(Interpreter, FusedSequencesBehaveLikeTheirInstructions) {
@@ -629,27 +646,14 @@ TEST(Interpreter, FusedSequencesBehaveLikeTheirInstructions) {
              "jump end\nend:\n print",
          })
         bodies.push_back(body);
-    // The slots above the top, as the sequence left them.
-    const std::string deadSlots = "\n push_local 0\n print\n push_local 1\n print\n"
-                                  "push_local 2\n print\n";
-    for (const std::string& body : bodies) {
-        SCOPED_TRACE(body);
-        // Some of the loops never end: the budget stops both alike.
-        const Outcome fused = runProgram(program(body + deadSlots), {}, 5000);
-        const Outcome plain = runProgram(program(unfused(body) + deadSlots), {}, 5000);
-        EXPECT_EQ(fused.ending, plain.ending);
-        EXPECT_EQ(fused.log, plain.log);
-    }
+    expectLikeTheirInstructions(bodies);
 }
 
 // The fused forms of an operation on two locals, a constant, and a store of the result, with
 // their failures: a zero divisor, a null cell, and a stack too full for the pushes (the stack
 // is filled up to a few slots below its top first, so the fault comes in the middle of the
-// sequence). The fused and the plain program must log the same values, slots above the top,
-// errors and end the same way with the same stack.
+// sequence).
 TEST(Interpreter, OperandFusionsBehaveLikeTheirInstructions) {
-    const std::string deadSlots = "\n push_local 0\n print\n push_local 1\n print\n"
-                                  "push_local 2\n print\n";
     const std::vector<std::pair<std::string, std::string>> operands = {
         {"7", "3"},  {"-8", "2"},  {"5", "0"}, {"2147483647", "-1"}, {"-2147483648", "-1"},
         {"1", "33"}, {"-1", "-3"}, {"0", "0"},
@@ -702,14 +706,7 @@ TEST(Interpreter, OperandFusionsBehaveLikeTheirInstructions) {
                      "field_addr 1\n deref\n print");
     bodies.push_back("adjust_stack_w 15254\n push_int 70000\n dup\n field_addr 1\n push_local -3\n"
                      "store");
-    for (const std::string& body : bodies) {
-        SCOPED_TRACE(body);
-        const Outcome fused = runProgram(program(body + deadSlots));
-        const Outcome plain = runProgram(program(unfused(body) + deadSlots));
-        EXPECT_EQ(fused.ending, plain.ending);
-        EXPECT_EQ(fused.log, plain.log);
-        EXPECT_EQ(fused.sp, plain.sp);
-    }
+    expectLikeTheirInstructions(bodies);
 }
 
 // The Fixed natives that the loop runs itself leave the slots and the cell as the call
@@ -769,15 +766,7 @@ TEST(Interpreter, ChainedFixedConstantsFaultLikeTheirInstructions) {
             bodies.push_back(filled + "push_local_addr -2\n" + call + "print");
         }
     }
-    for (const std::string& body : bodies) {
-        SCOPED_TRACE(body);
-        const Outcome chained = runProgram(program(body));
-        const Outcome plain = runProgram(program(unfused(body)));
-        EXPECT_EQ(chained.ending, plain.ending);
-        EXPECT_EQ(chained.errorCode, plain.errorCode);
-        EXPECT_EQ(chained.log, plain.log);
-        EXPECT_EQ(chained.sp, plain.sp);
-    }
+    expectLikeTheirInstructions(bodies);
 }
 
 // The budget counts control transfers: the start of the run, jumps, calls and returns.
