@@ -197,7 +197,9 @@ OString OString::adopt(Arena& arena, Address buffer) {
 }
 
 OString OString::share(Arena& arena, Address buffer) {
-    return adopt(arena, retain(arena, buffer));
+    OString result(arena);
+    result.bufferAddress = retain(arena, buffer);
+    return result;
 }
 
 Address OString::detach() {
@@ -257,7 +259,8 @@ void OString::append(const OString& other) {
 }
 
 void OString::insert(int index, const TUint16* units, int count) {
-    int oldLength = length();
+    const BufferState state = readState(*arena, bufferAddress);
+    const int oldLength = state.length;
     if (index < 0 || index > oldLength) raiseIndexError(index, oldLength);
     checkCount(count);
     if (count == 0) return;
@@ -269,11 +272,12 @@ void OString::insert(int index, const TUint16* units, int count) {
         saved.assign(units, units + count);
         units = saved.data();
     }
-    int capacity = readState(*arena, bufferAddress).capacity;
     // Doubling keeps a run of single-unit appends linear.
-    makeWritable(newLength <= capacity ? static_cast<int>(newLength)
-                                       : static_cast<int>(std::clamp<TInt64>(
-                                             2 * TInt64(capacity), newLength, kMaxCapacity)));
+    if (!state.live || state.references > 1 || newLength > state.capacity)
+        makeWritable(newLength <= state.capacity
+                         ? static_cast<int>(newLength)
+                         : static_cast<int>(std::clamp<TInt64>(2 * TInt64(state.capacity),
+                                                               newLength, kMaxCapacity)));
     TUint16* text = unitsOf(*arena, bufferAddress, static_cast<int>(newLength));
     std::memmove(text + index + count, text + index, TUint64(oldLength - index) * kUnitSize);
     std::memcpy(text + index, units, TUint64(count) * kUnitSize);
