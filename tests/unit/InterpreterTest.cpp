@@ -769,43 +769,15 @@ TEST(Interpreter, ChainedFixedConstantsFaultLikeTheirInstructions) {
     expectLikeTheirInstructions(bodies);
 }
 
-// The budget counts control transfers: the start of the run, jumps, calls and returns.
+// The budget counts control transfers (the start of the run, jumps, calls and returns) and
+// what natives allocate or read, 1 per 256 bytes, as bulk work; a result the budget cannot pay
+// for is refused before it is built.
 TEST(Interpreter, InstructionBudgetEndsEndlessPrograms) {
     const std::string countToThree = "push_int 0\n"
                                      "again:\n push_local_addr -1\n inc_cell\n"
                                      " push_local -1\n push_int 3\n lt\n jump_if_false done\n"
                                      " jump again\n"
                                      "done:\n print\n";
-    const struct {
-        const char* name;
-        std::string body;
-        TUint64 budget;
-        Outcome::Ending ending;
-    } cases[] = {
-        {"jump to itself", "loop:\n jump loop", 1000, Outcome::Fatal},
-        {"fused counter jumping back",
-         "push_int 0\nloop:\n push_local_addr -1\n inc_cell\n jump loop", 1000, Outcome::Fatal},
-        {"no limit", countToThree, 0, Outcome::Returned},
-        {"enough for start, two jumps back, exit and return", countToThree, 5, Outcome::Returned},
-        {"one transfer short", countToThree, 4, Outcome::Fatal},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        VirtualMachine vm;
-        RecordingServices services;
-        vm.setInstructionBudget(c.budget);
-        const Outcome outcome = runImage(vm, services, assembleOrThrow(program(c.body)));
-        EXPECT_EQ(outcome.ending, c.ending);
-        EXPECT_EQ(vm.instructionBudgetExhausted(), c.ending == Outcome::Fatal);
-        if (c.ending == Outcome::Returned) {
-            EXPECT_EQ(outcome.log, Log{"3"});
-        }
-    }
-}
-
-// What natives allocate or read spends the budget as bulk work does, 1 per 256 bytes; a result
-// the budget cannot pay for is refused before it is built.
-TEST(Interpreter, InstructionBudgetCountsNativeWork) {
     const auto repeatAb = [](int times) {
         return "push_string \"ab\"\n push_int " + std::to_string(times) + "\n native 8, 49\n";
     };
@@ -823,6 +795,19 @@ TEST(Interpreter, InstructionBudgetCountsNativeWork) {
         Outcome::Ending ending;
         Log log;
     } cases[] = {
+        {"jump to itself", "loop:\n jump loop", 1000, Outcome::Fatal, {}},
+        {"fused counter jumping back",
+         "push_int 0\nloop:\n push_local_addr -1\n inc_cell\n jump loop",
+         1000,
+         Outcome::Fatal,
+         {}},
+        {"no limit", countToThree, 0, Outcome::Returned, {"3"}},
+        {"enough for start, two jumps back, exit and return",
+         countToThree,
+         5,
+         Outcome::Returned,
+         {"3"}},
+        {"one transfer short", countToThree, 4, Outcome::Fatal, {}},
         {"small result", repeatAb(10) + "native 8, 10\n print\n", 1000, Outcome::Returned, {"20"}},
         {"result beyond the budget", repeatAb(1000000), 1000, Outcome::Fatal, {}},
         {"a gigabyte asked for", repeatAb(1 << 28), 1000, Outcome::Fatal, {}},
@@ -836,6 +821,7 @@ TEST(Interpreter, InstructionBudgetCountsNativeWork) {
         vm.setInstructionBudget(c.budget);
         const Outcome outcome = runImage(vm, services, assembleOrThrow(program(c.body)));
         EXPECT_EQ(outcome.ending, c.ending);
+        EXPECT_EQ(vm.instructionBudgetExhausted(), c.ending == Outcome::Fatal);
         if (c.ending == Outcome::Returned) {
             EXPECT_EQ(outcome.log, c.log);
         }
