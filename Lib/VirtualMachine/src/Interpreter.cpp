@@ -700,6 +700,7 @@ op_push_string : {
     NEED(-1, 1);
     SAVE(4);
     const OString& constant = vm.stringConstants[S32(1)]; // outside the table: code 6
+    CHARGE(1 + constant.length() / 128);
     const Address value = vm.newStringValue(OString(mem, constant.units(), constant.length()));
     PUSH(value);
     NEXT(4);
@@ -707,6 +708,7 @@ op_push_string : {
 op_int_to_string : {
     NEED(0, 0);
     SAVE(0);
+    CHARGE(1);
     Address value;
     { // the text is gone before the dispatch jump, which runs no destructor
         const std::string text = std::to_string(static_cast<TInt32>(stack[sp]));
@@ -1140,7 +1142,7 @@ op_new_object : {
     const TInt32 slots = S32(2);
     SAVE(5);
     if (!isAllocationCode(gcCode)) vm.fatalError("Invalid mem alloc gc code", vm.pc);
-    CHARGE(slots / 64);
+    CHARGE(1 + slots / 64);
     PUSH(allocate(4 * TInt64(slots), static_cast<GcCode>(gcCode)));
     NEXT(5);
 }
@@ -1154,7 +1156,7 @@ op_new_store_keep : {
     SAVE(6);
     if (!isAllocationCode(gcCode)) vm.fatalError("Invalid mem alloc gc code", vm.pc);
     NOT_NULL(target, 6);
-    CHARGE(slots / 64);
+    CHARGE(1 + slots / 64);
     const Address object = allocate(4 * TInt64(slots), static_cast<GcCode>(gcCode));
     cells.setWord(target, static_cast<TUint32>(vm.convertToLevel(level, static_cast<TInt32>(object),
                                                                  GC_CODE_REFERENCE_BOX)));
@@ -1165,6 +1167,7 @@ op_wrap:
 op_box : {
     NEED(0, 0);
     SAVE(0);
+    CHARGE(1);
     const Address object = allocate(
         4, code[pc] == static_cast<TUint8>(Opcode::box) ? GC_CODE_REFERENCE_BOX : GC_CODE_PLAIN);
     cells.setWord(object, stack[sp]);
@@ -1182,6 +1185,7 @@ op_box : {
             goto stackFault;                                                                       \
         }                                                                                          \
         SAVE(operandBytes);                                                                        \
+        CHARGE(1 + n / 64);                                                                        \
         const Address object = allocate(4 * TInt64(n), GC_CODE_PLAIN);                             \
         const TInt32 first = sp - n + 1;                                                           \
         for (TInt32 i = 0; i < n; ++i) cells.setWord(object + 4u * i, stack[first + i]);           \
@@ -1306,8 +1310,8 @@ op_release_box : {
     // ---- calls into libraries -------------------------------------------------------------------
 op_native : {
     SAVE(2);
-    // What a native allocates is bulk work too: a string doubled in a loop must spend the
-    // budget as the copy would.
+    // A native call costs as a transfer does, and what it allocates is bulk work too: a string
+    // doubled in a loop must spend the budget as the copy would.
     const TUint64 allocatedBefore = kCounted ? allocatedBytes() : 0;
     try {
         callNative(vm, S8(1), S8(2));
@@ -1318,7 +1322,7 @@ op_native : {
     if (vm.sp < -1 || vm.sp > kTopSlot) goto stackFault;
     sp = vm.sp;
     if constexpr (kCounted) budget = vm.budgetLeft; // what the native read
-    CHARGE(static_cast<TInt64>((allocatedBytes() - allocatedBefore) / 256));
+    CHARGE(1 + static_cast<TInt64>((allocatedBytes() - allocatedBefore) / 256));
     NEXT(2);
 }
 op_extension : {
