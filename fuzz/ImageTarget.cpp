@@ -19,7 +19,7 @@ namespace {
 
 // Enough for a few thousand loop iterations per input, little enough for thousands of inputs a
 // second.
-constexpr TUint64 kInstructionBudget = 20000;
+constexpr TUint64 kInstructionBudget = 100000;
 // Expiries delivered to each timer the application starts, and timers served.
 constexpr int kExpiries = 2;
 constexpr int kTimers = 4;

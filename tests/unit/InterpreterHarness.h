@@ -82,6 +82,7 @@ struct Outcome {
     TInt32 sp = 0;        // where the run left the stack
     std::vector<std::string> log;
     std::string explanation; // the machine's, when the call failed
+    bool budgetSpent = false;
 };
 
 // The tables and methods every test program shares. The internal throw logs the error text and
@@ -162,6 +163,7 @@ inline Outcome runImage(VirtualMachine& vm, RecordingServices& services,
     outcome.log = services.logLines;
     outcome.sp = vm.sp;
     outcome.explanation = vm.explanation();
+    outcome.budgetSpent = vm.instructionBudgetExhausted();
     return outcome;
 }
 

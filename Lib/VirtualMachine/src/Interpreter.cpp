@@ -592,6 +592,8 @@ template <bool kCounted> void Interpreter::loop() {
 #define NEXT(operandBytes)                                                                         \
     do {                                                                                           \
         pc += (operandBytes) + 1;                                                                  \
+        if constexpr (kCounted)                                                                    \
+            if (--budget < 0) goto budgetSpent;                                                    \
         DISPATCH();                                                                                \
     } while (0)
     // Writes the registers back, pc on the instruction's last operand byte.

@@ -67,9 +67,9 @@ void VirtualMachine::fatalError(const CAppsString& message, TInt32) {
     raise(KErrFatal);
 }
 
-void VirtualMachine::setInstructionBudget(TUint64 transfers) {
-    budgeted = transfers != 0;
-    budgetLeft = static_cast<TInt64>(std::min<TUint64>(transfers, INT64_MAX));
+void VirtualMachine::setInstructionBudget(TUint64 units) {
+    budgeted = units != 0;
+    budgetLeft = static_cast<TInt64>(std::min<TUint64>(units, INT64_MAX));
 }
 
 void VirtualMachine::requireBudgetFor(TUint64 bytes) {

@@ -216,13 +216,13 @@ public:
     bool isRunning() const { return currentCall >= 0; }
 
     // For tools and tests against programs that never end: the work the machine may still do,
-    // counted in control transfers (the start of a run, jumps, calls, returns, catches, native
-    // calls), one per allocation and one more per 64 words that an allocation or a bulk word
-    // operation touches or a native reads, and
+    // counted in instructions (the start of a run and every dispatch; a fused sequence of common
+    // instructions is one), one more per native call and per allocation, one per 64 words that
+    // an allocation or a bulk word operation touches or a native reads, and
     // kErrorConversionCost per error that becomes an application exception. Once it is
     // spent the running entry call ends with the fatal error "instruction budget exhausted",
     // and every later run ends the same way. 0, the default, is no limit.
-    void setInstructionBudget(TUint64 transfers);
+    void setInstructionBudget(TUint64 units);
     static constexpr TInt64 kErrorConversionCost = 256;
     bool instructionBudgetExhausted() const { return budgetLeft < 0; }
     // For natives whose result size the program chooses (a string repeated n times): ends the
