@@ -3,12 +3,22 @@
 #include "ErrorHandling.h"
 #include "VirtualMachine.h"
 
-#include <QCoreApplication>
-
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <exception>
 
-EntryCallGuard::EntryCallGuard() : explaining(qEnvironmentVariable("ZENTU_EXPLAIN") == "1") {}
+namespace {
+
+bool explainingFromEnvironment() {
+    const char* value = std::getenv("ZENTU_EXPLAIN");
+    return value != nullptr && std::strcmp(value, "1") == 0;
+}
+
+} // namespace
+
+EntryCallGuard::EntryCallGuard(std::function<void(int status)> onEnd)
+    : onEnd(std::move(onEnd)), explaining(explainingFromEnvironment()) {}
 
 bool EntryCallGuard::run(const std::function<void()>& call) {
     if (ended) return false;
@@ -32,7 +42,7 @@ void EntryCallGuard::end(int exitStatus) {
     ended = true;
     status = exitStatus;
     writeExplanation();
-    QCoreApplication::exit(exitStatus);
+    if (onEnd) onEnd(exitStatus);
 }
 
 void EntryCallGuard::endWithFatalError(const CAppsString& text) {

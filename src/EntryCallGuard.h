@@ -15,7 +15,8 @@ class VirtualMachine;
 // writes the machine's explanation of its failure, each line after "EXPLAIN: ".
 class EntryCallGuard {
 public:
-    EntryCallGuard();
+    // onEnd runs once, with the status, when the application ends: it stops the host's loop.
+    explicit EntryCallGuard(std::function<void(int status)> onEnd);
     void setExplaining(bool on) { explaining = on; }
     // The machine whose failures the end explains; null for none.
     void explain(const VirtualMachine* machine) { explained = machine; }
@@ -33,6 +34,7 @@ public:
 private:
     void writeExplanation() const;
 
+    std::function<void(int status)> onEnd;
     bool explaining;
     const VirtualMachine* explained = nullptr;
     bool ended = false;

@@ -8,11 +8,6 @@ void HeadlessServices::log(const CAppsString& message) {
     if (logObserver) logObserver(message);
 }
 
-int HeadlessServices::addTimer(Address listener, int delay) {
-    if (timerObserver) timerObserver();
-    return HostServices::addTimer(listener, delay);
-}
-
 void HeadlessServices::exitApplication() {
     throw EntryCallSignal{EntryCallSignal::kExit};
 }

@@ -14,17 +14,13 @@ public:
 
     // Sees every message the application logs, after it was written.
     void setLogObserver(LogObserver observer) { logObserver = std::move(observer); }
-    // Told before the application's first and every later timer is made.
-    void setTimerObserver(std::function<void()> observer) { timerObserver = std::move(observer); }
 
     void log(const CAppsString& message) override;
     void repaintRect(int, int, int, int) override {}
-    int addTimer(Address listener, int delay) override;
     [[noreturn]] void exitApplication() override;
     // There are no device extensions without a device: code 10, "Dll not supported".
     TInt32 callDll(int extension, int function, TInt32 sp, Address stackBase) override;
 
 private:
     LogObserver logObserver;
-    std::function<void()> timerObserver;
 };

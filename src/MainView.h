@@ -2,8 +2,10 @@
 
 #include "EntryCallGuard.h"
 #include "HostServices.h"
+#include "QtTimerSource.h"
 #include "Scheduler.h"
 
+#include <QCoreApplication>
 #include <QPixmap>
 #include <QWidget>
 
@@ -71,8 +73,9 @@ private:
 
     // Declared first: destroyed last, after everything that refers to it.
     std::unique_ptr<VirtualMachine> vm;
-    Scheduler scheduler;
-    EntryCallGuard guard;
+    QtTimerSource timers;
+    Scheduler scheduler{timers};
+    EntryCallGuard guard{[](int status) { QCoreApplication::exit(status); }};
     std::unique_ptr<DeviceExtensions> extensions;
     QPixmap backBuffer;
     bool isShown = false;

@@ -15,12 +15,12 @@ int interval(TUint32 delay) {
 
 } // namespace
 
-Scheduler::Scheduler() = default;
+Scheduler::Scheduler(TimerSource& source) : source(source) {}
 Scheduler::~Scheduler() = default;
 
 int Scheduler::addTimer(Address listener, TUint32 delay) {
     Z_CHECK(vm != nullptr);
-    timers.push_back(std::make_unique<Timer>(*this, listener, interval(delay)));
+    timers.push_back(std::make_unique<Timer>(*this, source, listener, interval(delay)));
     return timers.back()->id();
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 class Timer;
+class TimerSource;
 class VirtualMachine;
 
 // The application's timers. Each expiry runs the application's system-timer entry point on the
@@ -18,7 +19,7 @@ public:
     // event loop: the host catches it here. Without a runner the call runs bare.
     using CallRunner = std::function<void(const std::function<void()>& call)>;
 
-    Scheduler();
+    explicit Scheduler(TimerSource& source);
     ~Scheduler();
     Scheduler(const Scheduler&) = delete;
     Scheduler& operator=(const Scheduler&) = delete;
@@ -41,6 +42,7 @@ public:
 private:
     void deleteRetiredTimers();
 
+    TimerSource& source;
     VirtualMachine* vm = nullptr;
     CallRunner callRunner;
     std::vector<std::unique_ptr<Timer>> timers; // in creation order

@@ -2,8 +2,6 @@
 
 #include "Scheduler.h"
 
-#include <QTimer>
-
 namespace {
 
 // Ids are never reused while the process lives.
@@ -11,22 +9,10 @@ int nextTimerId = 10;
 
 } // namespace
 
-Timer::Timer(Scheduler& scheduler, Address listener, int delay)
-    : listenerReference(listener), timerId(nextTimerId++), timer(new QTimer(this)),
-      scheduler(scheduler) {
-    connect(timer, &QTimer::timeout, this, &Timer::timeout, Qt::DirectConnection);
-    timer->setInterval(delay);
-    timer->start();
-}
+Timer::Timer(Scheduler& scheduler, TimerSource& source, Address listener, int delay)
+    : listenerReference(listener), timerId(nextTimerId++),
+      running(source.startTimer(delay, [this, &scheduler] { scheduler.expire(*this); })) {}
 
 void Timer::setDelay(int delay) {
-    timer->setInterval(delay);
-}
-
-void Timer::stop() {
-    timer->stop();
-}
-
-void Timer::timeout() {
-    scheduler.expire(*this);
+    if (running) running->setInterval(delay);
 }

@@ -1,10 +1,10 @@
 #include "HostServices.h"
 
+#include "EventLoop.h"
 #include "Scheduler.h"
 #include "Timer.h"
 #include "VirtualMachine.h"
 
-#include <QCoreApplication>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -22,16 +22,10 @@ public:
 
 class HostServicesTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "HostServicesTest";
-        static char* argv[] = {name, nullptr};
-        static QCoreApplication application(argc, argv);
-    }
-
     QTemporaryDir temporary;
     VirtualMachine vm;
-    Scheduler scheduler;
+    EventLoop loop;
+    Scheduler scheduler{loop};
     TestServices services{CAppsString(temporary.path().toStdString()), scheduler};
 
     void SetUp() override { scheduler.setMachine(&vm); }

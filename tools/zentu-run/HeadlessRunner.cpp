@@ -5,8 +5,6 @@
 #include "KeyEvent.h"
 #include "VirtualMachine.h"
 
-#include <QCoreApplication>
-
 #include <cstdio>
 
 namespace {
@@ -23,18 +21,6 @@ HeadlessRunner::HeadlessRunner(RunnerOptions runnerOptions, ToolkitStarter& tool
       services(options.applicationDirectory, scheduler) {
     scheduler.setCallRunner([this](const std::function<void()>& call) { runEntryCall(call); });
     services.setLogObserver([this](const CAppsString& message) { observeLog(message); });
-    // Timers run in the toolkit's event loop.
-    services.setTimerObserver([this] { this->toolkit.toolkit(); });
-    scriptTimer.setSingleShot(true);
-    QObject::connect(&scriptTimer, &QTimer::timeout, [this] {
-        playScript(false);
-        endWhenNothingIsLeft();
-    });
-    limitTimer.setSingleShot(true);
-    QObject::connect(&limitTimer, &QTimer::timeout, [this] {
-        std::fprintf(stderr, "zentu-run: time limit of %d ms reached\n", options.timeLimit);
-        guard.end(kTimeLimitReached);
-    });
 }
 
 HeadlessRunner::~HeadlessRunner() = default;
@@ -56,16 +42,15 @@ int HeadlessRunner::run() {
         return 1;
     }
     if (options.timeLimit >= 0) {
-        toolkit.toolkit();
-        limitTimer.start(options.timeLimit);
+        limitTimer = loop.startTimer(options.timeLimit, [this] {
+            std::fprintf(stderr, "zentu-run: time limit of %d ms reached\n", options.timeLimit);
+            guard.end(kTimeLimitReached);
+        });
     }
     startScript();
     runEntryCall([&] { vm->load(*image, imageName, &services); });
     image.reset();
-    if (!guard.hasEnded()) {
-        toolkit.toolkit();
-        QCoreApplication::exec();
-    }
+    if (!guard.hasEnded()) loop.run();
     return guard.exitStatus();
 }
 
@@ -92,13 +77,20 @@ void HeadlessRunner::endWhenNothingIsLeft() {
 // for the event loop.
 void HeadlessRunner::startScript() {
     if (options.script.empty()) return;
-    toolkit.toolkit();
     if (options.script[0].kind == ScriptStep::AwaitLog) {
         awaitingLog = true;
         return;
     }
+    resumeScriptAfter(0);
+}
+
+void HeadlessRunner::resumeScriptAfter(int milliseconds) {
     scriptPaused = true;
-    scriptTimer.start(0);
+    scriptTimer = loop.startTimer(milliseconds, [this] {
+        scriptTimer.reset();
+        playScript(false);
+        endWhenNothingIsLeft();
+    });
 }
 
 // Runs steps until a wait, an await-log or the end. Inside a call (after an awaited log line)
@@ -113,14 +105,12 @@ void HeadlessRunner::playScript(bool insideCall) {
         }
         // Repaints come from the event loop, never from inside a running call.
         if (insideCall && step.kind == ScriptStep::Draw) {
-            scriptPaused = true;
-            scriptTimer.start(0);
+            resumeScriptAfter(0);
             return;
         }
         ++nextStep;
         if (step.kind == ScriptStep::Wait) {
-            scriptPaused = true;
-            scriptTimer.start(step.milliseconds);
+            resumeScriptAfter(step.milliseconds);
             return;
         }
         if (insideCall)
