@@ -7,10 +7,10 @@
 
 class VirtualMachine;
 
-// The GUI half of Qt: the application object, bitmaps, painters and fonts. Loading and starting
-// it is most of the start-up of a process, so zentu-run starts it only when the application
-// first needs it: for graphics, timers, the event script or the event loop. A program whose
-// main computes and returns never pays for it.
+// Qt: the application object, bitmaps, painters and fonts. Loading and starting it is most of
+// the start-up of a process, so zentu-run starts it only when the application first needs
+// graphics (a bitmap, a font, a canvas or a draw step). Timers and the event script run on
+// zentu-run's own event loop and never need it.
 class Toolkit {
 public:
     virtual ~Toolkit() = default;
