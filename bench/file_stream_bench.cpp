@@ -9,9 +9,9 @@
 
 #include "InterpreterHarness.h"
 
-#include "FileUtility.h"
 #include "HostFileServices.h"
 #include "Natives.h"
+#include "QtText.h"
 #include "VectorObject.h"
 
 #include <QTemporaryDir>
@@ -27,7 +27,7 @@ constexpr int kChunks = 1600; // 100 MiB + 4.8%: 104,857,600 bytes
 
 class FileServices : public RecordingServices {
 public:
-    explicit FileServices(const QString& root) : files(FileUtility::fromQString(root)) {}
+    explicit FileServices(const QString& root) : files(fromQString(root)) {}
     ZARNOK::FileOutputStream* openFileForWriting(const CAppsString& n, bool truncate) override {
         return files.openFileForWriting(n, truncate);
     }

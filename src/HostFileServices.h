@@ -2,8 +2,6 @@
 
 #include "FrameworkServices.h"
 
-class QString;
-
 // The application's file services: every name is checked, then resolved below the
 // application directory, so an application never reaches a file outside it. Shared by every
 // host. Nothing here raises; failures come back as false or null.
@@ -33,7 +31,10 @@ public:
 
 private:
     // The directory may be neither removed nor renamed, nor replaced by a rename.
-    bool isApplicationDirectory(const QString& path) const;
+    bool isApplicationDirectory(const CAppsString& path) const;
+    // Whether the name, or a directory on its way down from the application directory, is a
+    // link: what is removed must stay inside the application directory.
+    bool passesThroughLink(const CAppsString& name) const;
 
     CAppsString directory;
 };

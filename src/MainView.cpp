@@ -3,9 +3,9 @@
 #include "AppsFileIO.h"
 #include "DeviceExtensions.h"
 #include "ErrorHandling.h"
-#include "FileUtility.h"
 #include "HostGraphics.h"
 #include "KeyEvent.h"
+#include "QtText.h"
 #include "ScreenCanvas.h"
 #include "ViewRules.h"
 #include "VirtualMachine.h"
@@ -158,7 +158,7 @@ void MainView::keyReleaseEvent(QKeyEvent* event) {
 
 void MainView::keyEvent(QKeyEvent* event, bool pressed) {
     if (!vm) return;
-    const CAppsString text = FileUtility::fromQString(event->text());
+    const CAppsString text = fromQString(event->text());
     const TInt32 key = ViewRules::applicationKey(event->key());
     const auto scanCode = static_cast<TInt32>(event->nativeScanCode());
     runEntryCall([&] {

@@ -1,9 +1,9 @@
 // zentu-vm: the runtime with its full-screen window.
 
 #include "ErrorHandling.h"
-#include "FileUtility.h"
 #include "MainView.h"
 #include "QtClientApplication.h"
+#include "QtText.h"
 
 #include <QDBusConnection>
 #include <QDir>
@@ -65,9 +65,9 @@ int main(int argc, char** argv) {
             return 1;
         }
         // The name is in the file system's encoding, like any path.
-        applicationDirectory = FileUtility::fromQString(QFile::decodeName(path));
+        applicationDirectory = fromQString(QFile::decodeName(path));
     } else {
-        applicationDirectory = FileUtility::fromQString(QDir::currentPath());
+        applicationDirectory = fromQString(QDir::currentPath());
     }
     try {
         return run(application, applicationDirectory);

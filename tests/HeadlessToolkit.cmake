@@ -1,27 +1,32 @@
-# zentu-run starts Qt Gui only for applications that need it, from the module beside it.
+# zentu-run starts Qt only for applications that need graphics, from the module beside it.
 # Expects RUN (zentu-run), PROGRAMS (the program tests' build directory) and WORK.
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK})
 
-# A program that only logs and exits never loads Qt Gui.
-execute_process(COMMAND ${CMAKE_COMMAND} -E env LD_DEBUG=libs LD_DEBUG_OUTPUT=${WORK}/libs
-                        ${RUN} ${PROGRAMS}/empty-script
-                RESULT_VARIABLE result ERROR_VARIABLE err)
-if(NOT result EQUAL 0 OR NOT err STREQUAL "LOG: before\n")
-  message(FATAL_ERROR "zentu-run failed (${result}):\n${err}")
-endif()
-file(GLOB logs ${WORK}/libs*)
-set(loaded "")
-foreach(log ${logs})
-  file(READ ${log} text)
-  string(APPEND loaded "${text}")
+# Programs without graphics load no Qt library: one that only logs and exits, and one that
+# runs timers.
+foreach(program empty-script timers)
+  file(REMOVE_RECURSE ${WORK}/libs)
+  file(MAKE_DIRECTORY ${WORK}/libs)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env LD_DEBUG=libs LD_DEBUG_OUTPUT=${WORK}/libs/log
+                          ${RUN} ${PROGRAMS}/${program}
+                  RESULT_VARIABLE result ERROR_VARIABLE err)
+  if(NOT result EQUAL 0 OR NOT err MATCHES "^LOG: ")
+    message(FATAL_ERROR "zentu-run ${program} failed (${result}):\n${err}")
+  endif()
+  file(GLOB logs ${WORK}/libs/log*)
+  set(loaded "")
+  foreach(log ${logs})
+    file(READ ${log} text)
+    string(APPEND loaded "${text}")
+  endforeach()
+  if(NOT loaded MATCHES "libstdc\\+\\+")
+    message(FATAL_ERROR "no library list was recorded for ${program}")
+  endif()
+  if(loaded MATCHES "libQt6|zentu-run-toolkit")
+    message(FATAL_ERROR "${program}, without graphics, loaded Qt")
+  endif()
 endforeach()
-if(NOT loaded MATCHES "libQt6Core")
-  message(FATAL_ERROR "no library list was recorded")
-endif()
-if(loaded MATCHES "libQt6Gui|zentu-run-toolkit")
-  message(FATAL_ERROR "a program without graphics loaded Qt Gui")
-endif()
 
 # Without its module, zentu-run says so when the application first draws.
 file(COPY ${RUN} DESTINATION ${WORK}/bin)

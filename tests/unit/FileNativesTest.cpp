@@ -4,8 +4,8 @@
 
 #include "InterpreterHarness.h"
 
-#include "FileUtility.h"
 #include "HostFileServices.h"
+#include "QtText.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -27,7 +27,7 @@ namespace {
 // The harness's recording host with the real file services below an application directory.
 class FileServices : public RecordingServices {
 public:
-    explicit FileServices(const QString& root) : files(FileUtility::fromQString(root)) {}
+    explicit FileServices(const QString& root) : files(fromQString(root)) {}
 
     ZARNOK::FileOutputStream* openFileForWriting(const CAppsString& n, bool truncate) override {
         return files.openFileForWriting(n, truncate);

@@ -1,7 +1,7 @@
 #include "HostFileServices.h"
 
 #include "AppsFileIO.h"
-#include "FileUtility.h"
+#include "QtText.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,7 +9,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <unistd.h>
@@ -21,7 +27,7 @@ class HostFileServicesTest : public ::testing::Test {
 protected:
     QTemporaryDir temporary;
     QString root = temporary.path() + "/app";
-    HostFileServices files{FileUtility::fromQString(root)};
+    HostFileServices files{fromQString(root)};
 
     void SetUp() override { ASSERT_TRUE(QDir().mkpath(root)); }
 
@@ -96,7 +102,7 @@ TEST_F(HostFileServicesTest, ResolvesEveryNameBelowTheApplicationDirectory) {
     EXPECT_EQ(files.resolve("a\\\\/b///c").toUtf8(), base + "/a/b/c");
     EXPECT_EQ(files.resolve("dir/").toUtf8(), base + "/dir/");
 
-    HostFileServices slashEnded(FileUtility::fromQString(root + "/"));
+    HostFileServices slashEnded(fromQString(root + "/"));
     EXPECT_EQ(slashEnded.resolve("/x").toUtf8(), base + "/x");
     EXPECT_EQ(slashEnded.resolve("x").toUtf8(), base + "/x");
     HostFileServices noDirectory(CAppsString(""));
@@ -245,6 +251,144 @@ TEST_F(HostFileServicesTest, CreatesDirectoriesWithTheirParents) {
     EXPECT_TRUE(QDir(path("x/y/z")).exists());
     EXPECT_TRUE(files.createDirectory("x/y/z"));
     EXPECT_EQ(files.fileServiceReserved(), 0);
+
+    writeFile("plain", "p");
+    const std::pair<const char*, bool> cases[] = {
+        {"a//b\\c/", true}, {"a/./d", true}, {"/e", true}, {"plain", false}, {"plain/sub", false}};
+    for (const auto& [name, made] : cases) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(files.createDirectory(name), made);
+        EXPECT_EQ(files.directoryExists(name), made);
+    }
+    EXPECT_EQ(readFile("plain"), "p");
+}
+
+struct RenameCase {
+    const char* from;
+    const char* to;
+};
+
+// Neither rename replaces anything, whatever the kinds of source and target.
+TEST_F(HostFileServicesTest, RenamesNeverReplaceAnExistingTarget) {
+    writeFile("file", "f");
+    writeFile("other", "o");
+    writeFile("full/inner", "i");
+    ASSERT_TRUE(QDir().mkpath(path("empty")));
+    ASSERT_TRUE(QFile::link(path("missing"), path("dangling")));
+    const RenameCase cases[] = {{"file", "other"},  {"file", "empty"},  {"file", "dangling"},
+                                {"full", "empty"},  {"full", "other"},  {"file", "file"},
+                                {"file", "/file"},  {"file", "./file"}, {"empty", "full/"},
+                                {"missing", "new"}, {"dangling", "new"}};
+    for (const RenameCase& rename : cases) {
+        SCOPED_TRACE(std::string(rename.from) + " -> " + rename.to);
+        EXPECT_FALSE(files.renameFile(rename.from, rename.to));
+        EXPECT_FALSE(files.renameDirectory(rename.from, rename.to));
+    }
+    EXPECT_EQ(readFile("file"), "f");
+    EXPECT_EQ(readFile("other"), "o");
+    EXPECT_EQ(readFile("full/inner"), "i");
+    EXPECT_TRUE(QDir(path("empty")).exists());
+    EXPECT_FALSE(QFile::exists(path("missing")));
+    EXPECT_FALSE(QFile::exists(path("new")));
+}
+
+// Either rename moves files and directories alike; only renameFile makes the target's parents.
+TEST_F(HostFileServicesTest, RenamesFilesAndDirectoriesAlike) {
+    writeFile("f1", "1");
+    writeFile("d1/x", "x");
+    EXPECT_TRUE(files.renameDirectory("f1", "f2"));
+    EXPECT_TRUE(files.renameFile("d1", "d2"));
+    EXPECT_EQ(readFile("f2"), "1");
+    EXPECT_EQ(readFile("d2/x"), "x");
+    EXPECT_FALSE(files.renameDirectory("f2", "new/f3"));
+    EXPECT_TRUE(files.renameFile("f2", "new/./f3"));
+    EXPECT_EQ(readFile("new/f3"), "1");
+    // A target ending in "/" names the parent to make, so it is there and the rename fails.
+    EXPECT_FALSE(files.renameFile("new/f3", "made/"));
+    EXPECT_TRUE(QDir(path("made")).exists());
+    EXPECT_EQ(readFile("new/f3"), "1");
+}
+
+// Files whose names are not UTF-8, removed again: Qt's clean-up would not see them.
+struct UndecodableFiles {
+    explicit UndecodableFiles(const std::string& directory) {
+        for (const char* name : {"/\xFF", "/\xC0\x80", "/\xED\xA0\x80"}) {
+            paths.push_back(directory + name);
+            ::close(::open(paths.back().c_str(), O_CREAT | O_WRONLY, 0600));
+        }
+    }
+    ~UndecodableFiles() {
+        for (const std::string& path : paths) ::unlink(path.c_str());
+    }
+    std::vector<std::string> paths;
+};
+
+// Names come in the order the directory gives them, like Qt's unsorted listing did; names
+// that are not UTF-8 are left out, since no application could name them back.
+TEST_F(HostFileServicesTest, ListsInTheDirectorysOwnOrderWithoutUndecodableNames) {
+    const QStringList names = {"b", "A",      "a",          "10",
+                               "9", "\u00e9", "\U0001F600", QString(QChar(0xFEFF)) + "bom"};
+    for (const QString& name : names) writeFile("dir/" + name, "x");
+    for (const QString& name : names) ASSERT_TRUE(QDir().mkpath(path("dir/d" + name)));
+    const UndecodableFiles undecodable(QFile::encodeName(path("dir")).toStdString());
+
+    Vec<CAppsString> found, directories;
+    ASSERT_TRUE(files.listDirectory("dir", found, directories));
+    const QDir reference(path("dir"));
+    Vec<CAppsString> expectedFiles, expectedDirectories;
+    for (const QString& name : reference.entryList(QDir::Files | QDir::NoSymLinks, QDir::Unsorted))
+        expectedFiles.append(fromQString(name));
+    for (const QString& name :
+         reference.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks, QDir::Unsorted))
+        expectedDirectories.append(fromQString(name));
+    EXPECT_TRUE(found == expectedFiles);
+    EXPECT_TRUE(directories == expectedDirectories);
+    EXPECT_EQ(found.size(), names.size());
+    EXPECT_EQ(directories.size(), names.size());
+}
+
+// A link on the way down is not followed either: the removal would reach outside.
+TEST_F(HostFileServicesTest, NeverRemovesThroughALink) {
+    const QString outside = temporary.path() + "/outside";
+    ASSERT_TRUE(QDir().mkpath(outside + "/sub"));
+    QFile precious(outside + "/sub/precious");
+    ASSERT_TRUE(precious.open(QIODevice::WriteOnly));
+    precious.close();
+    ASSERT_TRUE(QFile::link(outside, path("escape")));
+    for (const char* name : {"escape/", "escape//", "escape/.", "escape/sub", "./escape\\sub/"}) {
+        SCOPED_TRACE(name);
+        EXPECT_FALSE(files.removeDirectory(name));
+    }
+    EXPECT_TRUE(QFile::exists(outside + "/sub/precious"));
+}
+
+struct TemporaryMount {
+    explicit TemporaryMount(const std::string& where) : where(where) {
+        mounted = ::mount("tmpfs", where.c_str(), "tmpfs", 0, "size=1m") == 0;
+    }
+    ~TemporaryMount() {
+        if (mounted) ::umount2(where.c_str(), MNT_DETACH);
+    }
+    std::string where;
+    bool mounted;
+};
+
+// Across file systems a file is copied, with its permissions, and the original removed.
+TEST_F(HostFileServicesTest, RenamesAFileAcrossFileSystems) {
+    ASSERT_TRUE(QDir().mkpath(path("mounted")));
+    const TemporaryMount mount(QFile::encodeName(path("mounted")).toStdString());
+    if (!mount.mounted) GTEST_SKIP() << "no tmpfs here: " << std::strerror(errno);
+    writeFile("file", "contents");
+    ASSERT_TRUE(QFile::setPermissions(path("file"), QFile::ReadOwner | QFile::ExeOwner));
+    EXPECT_TRUE(files.renameFile("file", "mounted/file"));
+    EXPECT_FALSE(QFile::exists(path("file")));
+    EXPECT_EQ(readFile("mounted/file"), "contents");
+    struct stat status;
+    ASSERT_EQ(::stat(QFile::encodeName(path("mounted/file")).constData(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0500u);
+    writeFile("directory/x", "x");
+    EXPECT_FALSE(files.renameDirectory("directory", "mounted/directory"));
+    EXPECT_EQ(readFile("directory/x"), "x");
 }
 
 } // namespace

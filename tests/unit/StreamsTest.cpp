@@ -1,5 +1,6 @@
 #include "AppsFileIO.h"
 #include "FileUtility.h"
+#include "QtText.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,7 +13,7 @@ using namespace ZARNOK;
 namespace {
 
 CAppsString str(const QString& text) {
-    return FileUtility::fromQString(text);
+    return fromQString(text);
 }
 
 class StreamsTest : public ::testing::Test {
@@ -288,10 +289,27 @@ TEST_F(StreamsTest, FileUtilityTouchesOnlyAbsolutePaths) {
     EXPECT_FALSE(FileUtility::directoryExists(CAppsString()));
 
     writeFile("p/f", {1});
-    EXPECT_TRUE(FileUtility::modificationTime(str(path("p/f"))).isValid());
     EXPECT_TRUE(FileUtility::removeFile(str(path("p/f"))));
+    EXPECT_FALSE(QFileInfo::exists(path("p/f")));
     EXPECT_FALSE(FileUtility::removeFile(str(path("p/f"))));
-    EXPECT_FALSE(FileUtility::modificationTime(str(path("p/f"))).isValid());
+    EXPECT_FALSE(FileUtility::removeFile(str(path("p/q"))));
+    EXPECT_FALSE(FileUtility::removeFile(CAppsString()));
+}
+
+// Qt's QFileInfo is the reference: the paths were handled by it before.
+TEST(FileUtility, TellsRelativePathsAndDirectoryPartsAsQtDoes) {
+    const char* paths[] = {"",    "/",    "a",     "a/b",  "/a",   "/a/b/", "//a", "a\\b",
+                           "\\a", ":x/y", "./a/.", "../b", "a//b", "/a/..", "~/a", " /a"};
+    for (const char* path : paths) {
+        SCOPED_TRACE(path);
+        const QFileInfo reference(QDir::fromNativeSeparators(QString(path).replace('\\', '/')));
+        EXPECT_EQ(FileUtility::directoryOf(path), fromQString(reference.path()));
+        if (path[0] != ':') {
+            EXPECT_EQ(FileUtility::isRelative(path), reference.isRelative());
+        }
+    }
+    // Qt took ":" for its resources; such a path is relative here, and so never written.
+    EXPECT_TRUE(FileUtility::isRelative(":x/y"));
 }
 
 } // namespace

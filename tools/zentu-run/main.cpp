@@ -4,8 +4,6 @@
 #include "FileUtility.h"
 #include "HeadlessRunner.h"
 
-#include <QDir>
-
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -123,6 +121,13 @@ private:
     std::thread thread;
 };
 
+// Like any path, in the file system's encoding; a byte that is not UTF-8 becomes U+FFFD.
+CAppsString decodedName(const std::string& name) {
+    CAppsString decoded;
+    FileUtility::decodeName(name, decoded);
+    return decoded;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -130,10 +135,9 @@ int main(int argc, char** argv) {
     if (!parseArguments(argc, argv, arguments)) return usage();
 
     RunnerOptions options;
-    const QString directory =
-        arguments.directory ? QDir(QString::fromLocal8Bit(*arguments.directory)).absolutePath()
-                            : QDir::currentPath();
-    options.applicationDirectory = FileUtility::fromQString(directory);
+    options.applicationDirectory =
+        arguments.directory ? FileUtility::absolutePath(decodedName(*arguments.directory))
+                            : FileUtility::currentDirectory();
     options.timeLimit = arguments.timeLimit.value_or(-1);
     options.scriptName = arguments.events;
     options.instructionBudget = arguments.instructionBudget;

@@ -3,10 +3,8 @@
 #include "CAppsString.h"
 #include "Types.h"
 
-#include <QDateTime>
-#include <QString>
-
 #include <string>
+#include <string_view>
 
 // Path helpers on 16-bit strings. Operations that touch the disk never raise; they return false.
 class FileUtility {
@@ -17,20 +15,29 @@ public:
     static CAppsString ensureTrailingSeparator(const CAppsString& path);
     static CAppsString join(const CAppsString& directory, const CAppsString& name);
     static TBool isRelative(const CAppsString& path);
-    // The directory part of the path ("." for a bare file name).
+    // The directory part of the path ("." for a bare file name, empty for an empty path).
     static CAppsString directoryOf(const CAppsString& path);
     static TBool directoryExists(const CAppsString& path);
     // Creates the directory and every missing parent.
     static TBool makePath(const CAppsString& path);
     static TBool removeFile(const CAppsString& path);
-    // Invalid when the file does not exist.
-    static QDateTime modificationTime(const CAppsString& path);
+
+    // Without "." segments and repeated or trailing "/"; ".." takes away the segment before it
+    // where there is one. Only the text counts: links are not resolved, "\" is no separator.
+    static CAppsString cleanPath(const CAppsString& path);
+    // Made absolute against the working directory, then cleaned. An absolute path that is
+    // clean but for one trailing "/" after the first is dropped keeps it: "/a//" gives "/a/".
+    static CAppsString absolutePath(const CAppsString& path);
+    // Empty when the system cannot tell it.
+    static CAppsString currentDirectory();
 
     // The 8-bit name handed to the C library: UTF-8 after separator conversion, so 7-bit paths
     // pass unchanged. Empty for a path with an embedded NUL, which would otherwise name a
     // different, shorter path.
     static std::string nativeFileName(const CAppsString& path);
-
-    static QString toQString(const CAppsString& text);
-    static CAppsString fromQString(const QString& text);
+    // The same without separator conversion. A lone surrogate becomes "?".
+    static std::string encodeName(const CAppsString& path);
+    // False when the name is not UTF-8; each byte that starts no valid sequence then decodes
+    // to U+FFFD. Characters beyond 16 bits become surrogate pairs.
+    static bool decodeName(std::string_view name, CAppsString& decoded);
 };

@@ -4,21 +4,23 @@
 #include "GCObject.h"
 #include "Types.h"
 
-// No Qt header here: Qt's "slots" keyword would break Heap.h for every includer.
-class QDateTime;
+#include <optional>
+
 class VMHeap;
 
 namespace Zarnok {
 
 // A calendar date and time of day in local time (timezone 0) or UTC (1), to the second.
-// Calendar arithmetic and zone conversion go through QDateTime; every operation breaks the
-// result down into the fields again.
+// Every operation turns the fields into an instant (seconds since 1970 UTC) and breaks the
+// result down into the fields again. Local time is the process's TZ, read through the C
+// library's mktime and localtime_r, as QDateTime reads it on this platform.
 //
 // Years are astronomical: year 0 is the year before 1, as the text form writes it. A date
 // that does not exist (31 April, 29 February of a common year) rolls over into the next
 // month, as the C library's mktime does: 31 April is 1 May. A local time that a daylight-saving
-// change skips is moved forward by the length of the gap, as mktime does. A result outside what
-// QDateTime can represent reads back as 0 in all six date and time fields.
+// change skips is moved forward by the length of the gap, as mktime does; one that occurs twice
+// is the one mktime picks. Fields whose year, once the months have carried, lies beyond
+// 100,000,000 either side of year 0 read back as 0 in all six date and time fields.
 class DateTime : public GCObject {
 public:
     static constexpr TInt32 kLocalTime = 0;
@@ -30,8 +32,8 @@ public:
     // raises code 6 "Invalid <field>" for the first outside its range.
     static DateTime create(TInt32 day, TInt32 month, TInt32 year, TInt32 hour, TInt32 minute,
                            TInt32 second, TInt32 timezone);
-    // The same instant broken down from a QDateTime, in the given zone.
-    static DateTime fromQDateTime(const QDateTime& value, TInt32 timezone);
+    // The instant of seconds since 1970-01-01 00:00 UTC, broken down in the given zone.
+    static DateTime fromSecondsSinceEpoch(TInt64 seconds, TInt32 timezone);
 
     // Calendar arithmetic in 64 bits: no sum of the parts wraps.
     void add(TInt32 days, TInt32 hours, TInt32 minutes, TInt32 seconds);
@@ -54,7 +56,8 @@ public:
     // Only the time of day; both in the same zone.
     TInt32 compareTimeTo(const DateTime& other) const;
 
-    QDateTime toQDateTime() const;
+    // Seconds since 1970-01-01 00:00 UTC; none beyond the year limit.
+    std::optional<TInt64> secondsSinceEpoch() const;
 
     TInt32 getTimezone() const { return timezone; }
     TInt32 getDay() const { return day; }
@@ -67,8 +70,8 @@ public:
 private:
     void addSeconds(TInt64 seconds);
     void setField(TInt32 DateTime::*field, TInt32 value, TInt32 lowest, TInt32 highest);
-    // Reads the fields back from value; timezone stays.
-    void readBack(const QDateTime& value);
+    // Breaks the instant down into the fields in this object's zone; all six are 0 for none.
+    void readBack(std::optional<TInt64> instant);
 
     TInt32 timezone = kLocalTime;
     TInt32 day = 1;

@@ -1,8 +1,8 @@
 #include "ORaw.h"
 
 #include "ErrorHandling.h"
+#include "UnicodeUnits.h"
 
-#include <QChar>
 #include <cmath>
 
 namespace {
@@ -180,7 +180,7 @@ std::string ORaw::text(TInt64 raw, TInt32 decimals) {
 
 TInt64 ORaw::parse(const TUint16* units, int count) {
     int i = 0;
-    while (i < count && QChar(units[i]).isSpace()) ++i;
+    while (i < count && UnicodeUnits::isSpace(units[i])) ++i;
     while (i < count && units[i] == '+') ++i;
     const bool negative = i < count && units[i] == '-';
     if (negative) ++i;

@@ -1,17 +1,16 @@
 // The Char: group: case mapping and classification of 16-bit units with QChar semantics.
 
 #include "NumericNatives.h"
-
-#include <QChar>
+#include "UnicodeUnits.h"
 
 namespace {
 
-QChar unitAt(const VirtualMachine& vm, TInt32 index) {
-    return QChar(TUint16(vm.slot(index)));
+TUint16 unitAt(const VirtualMachine& vm, TInt32 index) {
+    return TUint16(vm.slot(index));
 }
 
-void setUnit(VirtualMachine& vm, TInt32 index, QChar unit) {
-    vm.setSlot(index, TInt32(unit.unicode()));
+void setUnit(VirtualMachine& vm, TInt32 index, TUint16 unit) {
+    vm.setSlot(index, TInt32(unit));
 }
 
 void setBool(VirtualMachine& vm, bool value) {
@@ -19,16 +18,9 @@ void setBool(VirtualMachine& vm, bool value) {
 }
 
 // (x, c): the mapped c replaces the dropped x.
-void mapSecond(VirtualMachine& vm, QChar (*map)(QChar)) {
-    const QChar unit(TUint16(vm.pop()));
+void mapSecond(VirtualMachine& vm, TUint16 (*map)(TUint16)) {
+    const TUint16 unit = TUint16(vm.pop());
     setUnit(vm, vm.sp, map(unit));
-}
-
-QChar lower(QChar c) {
-    return c.toLower();
-}
-QChar upper(QChar c) {
-    return c.toUpper();
 }
 
 void oneUnitString(VirtualMachine& vm) {
@@ -40,13 +32,13 @@ void oneUnitString(VirtualMachine& vm) {
 
 void charNative(VirtualMachine& vm, TInt32 function) {
     switch (function) {
-    case 1: mapSecond(vm, lower); break;
-    case 2: mapSecond(vm, upper); break;
-    case 3: setUnit(vm, vm.sp, lower(unitAt(vm, vm.sp))); break;
-    case 4: setUnit(vm, vm.sp, upper(unitAt(vm, vm.sp))); break;
-    case 5: setBool(vm, unitAt(vm, vm.sp).isLetter()); break;
-    case 6: setBool(vm, unitAt(vm, vm.sp).isDigit()); break;
-    case 7: setBool(vm, unitAt(vm, vm.sp).isSpace()); break;
+    case 1: mapSecond(vm, UnicodeUnits::toLower); break;
+    case 2: mapSecond(vm, UnicodeUnits::toUpper); break;
+    case 3: setUnit(vm, vm.sp, UnicodeUnits::toLower(unitAt(vm, vm.sp))); break;
+    case 4: setUnit(vm, vm.sp, UnicodeUnits::toUpper(unitAt(vm, vm.sp))); break;
+    case 5: setBool(vm, UnicodeUnits::isLetter(unitAt(vm, vm.sp))); break;
+    case 6: setBool(vm, UnicodeUnits::isDigit(unitAt(vm, vm.sp))); break;
+    case 7: setBool(vm, UnicodeUnits::isSpace(unitAt(vm, vm.sp))); break;
     case 8: oneUnitString(vm); break;
     case 9: vm.setSlot(vm.sp, vm.top() & 0xFFFF); break;
     default: vm.raiseUnknownFunction("Char:");

@@ -5,10 +5,9 @@
 
 #include "stringNative.h"
 
+#include "UnicodeUnits.h"
 #include "VectorObject.h"
 #include "VirtualMachine.h"
-
-#include <QChar>
 
 #include <algorithm>
 #include <string>
@@ -49,9 +48,8 @@ struct CaseTables {
     std::vector<TUint16> lower, upper;
     CaseTables() : lower(0x10000), upper(0x10000) {
         for (int unit = 0; unit < 0x10000; ++unit) {
-            QChar c(static_cast<char16_t>(unit));
-            lower[unit] = c.toLower().unicode();
-            upper[unit] = c.toUpper().unicode();
+            lower[unit] = UnicodeUnits::toLower(TUint16(unit));
+            upper[unit] = UnicodeUnits::toUpper(TUint16(unit));
         }
     }
 };
@@ -65,7 +63,7 @@ TUint16 toLower(TUint16 unit) {
     return caseTables().lower[unit];
 }
 bool isSpace(TUint16 unit) {
-    return QChar::isSpace(char32_t(unit));
+    return UnicodeUnits::isSpace(unit);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -287,7 +285,7 @@ OString spliced(VirtualMachine& vm, View text, Span span, View insertion) {
 OString replacedAt(VirtualMachine& vm, View text, const std::vector<int>& positions,
                    int patternLength, View replacement) {
     TextBuilder builder(vm, text.length +
-                        TInt64(positions.size()) * (replacement.length - patternLength));
+                                TInt64(positions.size()) * (replacement.length - patternLength));
     int from = 0;
     for (int at : positions) {
         builder.add(text.units + from, at - from);
@@ -519,13 +517,13 @@ void changeCase(VirtualMachine& vm, bool upper) {
 
 void characterOperation(VirtualMachine& vm, TInt32 function) {
     Args args(vm, 1);
-    const QChar c(static_cast<char16_t>(args.unit(0)));
+    const TUint16 unit = args.unit(0);
     switch (function) {
-    case -127: args.finish(c.toLower().unicode()); break;
-    case -126: args.finish(c.toUpper().unicode()); break;
-    case -125: args.finish(c.isLetter()); break;
-    case -124: args.finish(c.isDigit()); break;
-    default: args.finish(c.isSpace()); break;
+    case -127: args.finish(UnicodeUnits::toLower(unit)); break;
+    case -126: args.finish(UnicodeUnits::toUpper(unit)); break;
+    case -125: args.finish(UnicodeUnits::isLetter(unit)); break;
+    case -124: args.finish(UnicodeUnits::isDigit(unit)); break;
+    default: args.finish(UnicodeUnits::isSpace(unit)); break;
     }
 }
 

@@ -1,0 +1,7 @@
+#include "UnicodeUnits.h"
+
+namespace UnicodeUnits::detail {
+
+#include "UnicodeUnitTables.inc"
+
+} // namespace UnicodeUnits::detail
