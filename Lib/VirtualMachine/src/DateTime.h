@@ -13,7 +13,7 @@ namespace Zarnok {
 // A calendar date and time of day in local time (timezone 0) or UTC (1), to the second.
 // Every operation turns the fields into an instant (seconds since 1970 UTC) and breaks the
 // result down into the fields again. Local time is the process's TZ, read through the C
-// library's mktime and localtime_r, as QDateTime reads it on this platform.
+// library's mktime and localtime_r.
 //
 // Years are astronomical: year 0 is the year before 1, as the text form writes it. A date
 // that does not exist (31 April, 29 February of a common year) rolls over into the next
