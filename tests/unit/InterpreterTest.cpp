@@ -231,6 +231,11 @@ TEST(Interpreter, StringsAndVectorHolders) {
                                  "int_to_string\n native 30, 1"))
                   .log,
               (Log{"abc", "-42"}));
+    // A pushed constant shares its buffer, which a change in place copies first.
+    EXPECT_EQ(runProgram(program("push_string \"ab\"\n dup\n push_int 120\n native 8, 63\n"
+                                 "native 30, 1\n push_string \"ab\"\n native 30, 1"))
+                  .log,
+              (Log{"abx", "ab"}));
     // The holder gets the element size in word 1 and an empty vector object in word 0.
     expectValues({
         {"new_object 6, 2\n dup\n new_vector 12\n field_addr 1\n deref", "12"},
@@ -809,7 +814,9 @@ TEST(Interpreter, InstructionBudgetEndsEndlessPrograms) {
          Outcome::Fatal,
          {}},
         {"no limit", countToThree, 0, Outcome::Returned, {"3"}},
-        {"every dispatch, the text and its native call", countToThree, 13,
+        {"every dispatch, the text and its native call",
+         countToThree,
+         13,
          Outcome::Returned,
          {"3"}},
         {"one dispatch short", countToThree, 12, Outcome::Fatal, {}},

@@ -324,6 +324,21 @@ TEST_F(StringNatives, Splitting) {
     EXPECT_EQ(raised(50, {str(u"abc"), 0}), kNull);
 }
 
+TEST_F(StringNatives, EqualPiecesShareABufferThatAChangeCopies) {
+    OVector pieces =
+        OVector::ofValue(vm.heap(), Address(one(52, {str(u"ab,cd,ab,ab"), ch(u',')})), 4);
+    ASSERT_EQ(pieces.count(), 4);
+    const auto piece = [&](int i) { return TInt32(pieces.word(i)); };
+    EXPECT_EQ(buffer(piece(0)), buffer(piece(2)));
+    EXPECT_EQ(buffer(piece(0)), buffer(piece(3)));
+    EXPECT_NE(buffer(piece(0)), buffer(piece(1)));
+    EXPECT_EQ(references(piece(0)), 3u);
+    call(63, {piece(0), ch(u'!')});
+    EXPECT_EQ(text(piece(0)), u"ab!");
+    EXPECT_EQ(text(piece(2)), u"ab");
+    EXPECT_EQ(references(piece(2)), 2u);
+}
+
 TEST_F(StringNatives, ResultsSurviveACollectionWhileReachable) {
     TInt32 pieces = one(50, {str(u"one two"), str(u" ")});
     TInt32 boxed = one(-103, {str(u"xyz"), 1, -1});

@@ -11,9 +11,8 @@ namespace {
 
 // A guard beyond 4 GiB lets an access at 0xFFFFFFFF read its remaining bytes as zeros.
 constexpr TUint64 kGuard = 0x10000;
-constexpr int kMinBlockClass = 4;
-constexpr int kPageBits = 16;
-constexpr int kGranulesPerPage = 1 << (kPageBits - kMinBlockClass);
+constexpr int kMinBlockClass = Arena::kGranuleBits;
+constexpr TUint64 kGranules = Arena::kSize >> kMinBlockClass;
 
 int blockClass(TUint32 size) {
     int k = kMinBlockClass;
@@ -35,17 +34,28 @@ void adviseHugePages(TUint8* base, TUint64 from, TUint64 to) {
     if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
 }
 
-} // namespace
-
-Arena::Arena() {
-    void* p = mmap(nullptr, kSize + kGuard, PROT_READ | PROT_WRITE,
+// Address space of which only the pages written cost memory; unwritten ones read as zeros.
+void* reserveZeroed(TUint64 bytes) {
+    void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
                    MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (p == MAP_FAILED) throw std::bad_alloc();
-    base = static_cast<TUint8*>(p);
+    return p;
+}
+
+} // namespace
+
+Arena::Arena() : base(static_cast<TUint8*>(reserveZeroed(kSize + kGuard))) {
+    try {
+        liveClasses = static_cast<TUint8*>(reserveZeroed(kGranules));
+    } catch (...) {
+        munmap(base, kSize + kGuard);
+        throw;
+    }
 }
 
 Arena::~Arena() {
     munmap(base, kSize + kGuard);
+    munmap(liveClasses, kGranules);
 }
 
 Address Arena::reserve(TUint32 size) {
@@ -79,23 +89,8 @@ void Arena::release(Address block) {
     setLiveClass(block, 0);
 }
 
-TUint32 Arena::blockSize(Address block) const {
-    const TUint8 k = liveClass(block);
-    return k == 0 ? 0 : TUint32(1) << k;
-}
-
-TUint8 Arena::liveClass(Address block) const {
-    const TUint32 page = block >> kPageBits;
-    if (block % (1u << kMinBlockClass) != 0 || page >= liveClasses.size() || !liveClasses[page])
-        return 0;
-    return liveClasses[page][(block & 0xFFFF) >> kMinBlockClass];
-}
-
 void Arena::setLiveClass(Address block, TUint8 sizeClass) {
-    const TUint32 page = block >> kPageBits;
-    if (page >= liveClasses.size()) liveClasses.resize(page + 1);
-    if (!liveClasses[page]) liveClasses[page] = std::make_unique<TUint8[]>(kGranulesPerPage);
-    liveClasses[page][(block & 0xFFFF) >> kMinBlockClass] = sizeClass;
+    liveClasses[block >> kGranuleBits] = sizeClass;
 }
 
 TUint8* Arena::bytes(Address a, TUint64 length) {

@@ -3,7 +3,6 @@
 #include "Types.h"
 
 #include <cstring>
-#include <memory>
 #include <vector>
 
 // Word, unit and byte access at arena offsets, from the arena's base address. A hot loop
@@ -40,6 +39,7 @@ public:
     static constexpr TUint64 kSize = TUint64(1) << 32;
     // Offsets below this are never handed out, so small forged values never hit an object.
     static constexpr Address kFirstUsable = 0x10000;
+    static constexpr int kGranuleBits = 4; // blocks start on 16-byte boundaries
 
     Arena();
     ~Arena();
@@ -54,7 +54,11 @@ public:
     // The bookkeeping lives in host memory, so bytecode cannot corrupt it.
     Address allocate(TUint32 size);
     void release(Address block);
-    TUint32 blockSize(Address block) const; // 0 when block is not a live block
+    // 0 when block is not a live block.
+    TUint32 blockSize(Address block) const {
+        const TUint8 k = liveClass(block);
+        return k == 0 ? 0 : TUint32(1) << k;
+    }
 
     TUint32 word(Address a) const { return cells().word(a); }
     TInt32 int32(Address a) const { return cells().int32(a); }
@@ -77,14 +81,16 @@ public:
     TUint64 allocatedBytes() const { return handedOut; }
 
 private:
-    TUint8* base;
+    TUint8* const base;
     TUint64 top = kFirstUsable;
     TUint64 handedOut = 0;
-    TUint8 liveClass(Address block) const;
+    TUint8 liveClass(Address block) const {
+        return block % (1u << kGranuleBits) != 0 ? 0 : liveClasses[block >> kGranuleBits];
+    }
     void setLiveClass(Address block, TUint8 sizeClass);
 
     std::vector<Address> freeBlocks[33];
     // Size class of every live block by its start address, 0 for none: one byte per 16-byte
-    // granule, in tables of 64 KiB pages made only for pages that hold blocks.
-    std::vector<std::unique_ptr<TUint8[]>> liveClasses;
+    // granule of the arena, in a reservation of host memory of its own.
+    TUint8* liveClasses;
 };

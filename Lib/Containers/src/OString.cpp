@@ -22,9 +22,15 @@ const TUint16 kNoUnits[1] = {0};
 // What a buffer really holds, whatever bytecode wrote into its header words.
 struct BufferState {
     bool live = false;
+    TUint32 blockBytes = 0;
     TUint32 references = 0;
     int capacity = 0;
     int length = 0;
+
+    // Whether a change may be made in place: the buffer is live, private and large enough.
+    bool writable(TInt64 newLength) const {
+        return live && references <= 1 && newLength <= capacity;
+    }
 };
 
 int capacityOfBlock(TUint32 blockBytes) {
@@ -37,6 +43,7 @@ BufferState readState(const Arena& arena, Address buffer) {
     TUint32 blockBytes = buffer ? arena.blockSize(buffer) : 0;
     if (blockBytes == 0) return state;
     state.live = true;
+    state.blockBytes = blockBytes;
     state.references = arena.word(buffer + kReferencesOffset);
     TUint32 capacity = std::min<TUint32>(arena.word(buffer + kCapacityOffset),
                                          static_cast<TUint32>(capacityOfBlock(blockBytes)));
@@ -97,6 +104,23 @@ bool overlaps(const void* first, TUint64 bytes, const void* otherFirst, TUint64 
          otherBegin = static_cast<const TUint8*>(otherFirst);
     std::less<const TUint8*> before;
     return before(begin, otherBegin + otherBytes) && before(otherBegin, begin + bytes);
+}
+
+// Replaces buffer, whose state is given, by a private copy with at least this capacity.
+void reallocate(Arena& arena, Address& buffer, const BufferState& state, int capacity) {
+    Address copy = allocateBuffer(arena, std::max(capacity, state.length));
+    if (state.length > 0)
+        std::memcpy(unitsOf(arena, copy, state.length), unitsOf(arena, buffer, state.length),
+                    TUint64(state.length) * kUnitSize);
+    setLength(arena, copy, state.length);
+    OString::releaseBuffer(arena, buffer);
+    buffer = copy;
+}
+
+bool overlapsBuffer(Arena& arena, Address buffer, const BufferState& state, const TUint16* units,
+                    int count) {
+    return state.live && overlaps(units, TUint64(count) * kUnitSize,
+                                  arena.bytes(buffer, state.blockBytes), state.blockBytes);
 }
 
 // The well-formed multi-byte leads: sequence length and the range allowed for the next byte.
@@ -268,16 +292,17 @@ void OString::insert(int index, const TUint16* units, int count) {
     if (newLength > kMaxCapacity) raiseOutOfMemory();
     // Units taken from this very buffer must outlive the move or the shift below.
     std::vector<TUint16> saved;
-    if (overlapsBuffer(units, count)) {
+    if (overlapsBuffer(*arena, bufferAddress, state, units, count)) {
         saved.assign(units, units + count);
         units = saved.data();
     }
     // Doubling keeps a run of single-unit appends linear.
-    if (!state.live || state.references > 1 || newLength > state.capacity)
-        makeWritable(newLength <= state.capacity
-                         ? static_cast<int>(newLength)
-                         : static_cast<int>(std::clamp<TInt64>(2 * TInt64(state.capacity),
-                                                               newLength, kMaxCapacity)));
+    if (!state.writable(newLength))
+        reallocate(*arena, bufferAddress, state,
+                   newLength <= state.capacity
+                       ? static_cast<int>(newLength)
+                       : static_cast<int>(std::clamp<TInt64>(2 * TInt64(state.capacity), newLength,
+                                                             kMaxCapacity)));
     TUint16* text = unitsOf(*arena, bufferAddress, static_cast<int>(newLength));
     std::memmove(text + index + count, text + index, TUint64(oldLength - index) * kUnitSize);
     std::memcpy(text + index, units, TUint64(count) * kUnitSize);
@@ -329,20 +354,6 @@ CAppsString OString::toCAppsString() const {
 }
 
 void OString::makeWritable(int capacity) {
-    BufferState state = readState(*arena, bufferAddress);
-    if (state.live && state.references <= 1 && state.capacity >= capacity) return;
-    Address copy = allocateBuffer(*arena, std::max(capacity, state.length));
-    if (state.length > 0)
-        std::memcpy(unitsOf(*arena, copy, state.length),
-                    unitsOf(*arena, bufferAddress, state.length),
-                    TUint64(state.length) * kUnitSize);
-    setLength(*arena, copy, state.length);
-    releaseBuffer(*arena, bufferAddress);
-    bufferAddress = copy;
-}
-
-bool OString::overlapsBuffer(const TUint16* units, int count) const {
-    TUint32 blockBytes = bufferAddress ? arena->blockSize(bufferAddress) : 0;
-    return blockBytes != 0 && overlaps(units, TUint64(count) * kUnitSize,
-                                       arena->bytes(bufferAddress, blockBytes), blockBytes);
+    const BufferState state = readState(*arena, bufferAddress);
+    if (!state.writable(capacity)) reallocate(*arena, bufferAddress, state, capacity);
 }

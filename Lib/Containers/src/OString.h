@@ -68,7 +68,6 @@ public:
 
 private:
     void makeWritable(int capacity); // private buffer with at least this capacity
-    bool overlapsBuffer(const TUint16* units, int count) const;
 
     Arena* arena;
     Address bufferAddress = 0;

@@ -702,8 +702,8 @@ op_push_string : {
     NEED(-1, 1);
     SAVE(4);
     const OString& constant = vm.stringConstants[S32(1)]; // outside the table: code 6
-    CHARGE(1 + constant.length() / 128);
-    const Address value = vm.newStringValue(OString(mem, constant.units(), constant.length()));
+    CHARGE(1);
+    const Address value = vm.newStringValue(constant); // shares the constant's buffer
     PUSH(value);
     NEXT(4);
 }

@@ -10,6 +10,9 @@
 #include "VirtualMachine.h"
 
 #include <algorithm>
+#include <array>
+#include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -692,6 +695,43 @@ void repeat(VirtualMachine& vm) {
     args.finishWithString(repeated(vm, viewOf(s), args.integer(1)));
 }
 
+// Equal short pieces of one text share a buffer, as copies of a string do: a text of repeated
+// words costs a buffer per distinct word, not one per piece.
+class SharedPieces {
+public:
+    SharedPieces(Arena& arena, View text) : arena(arena), text(text) {}
+
+    OString piece(Span span) {
+        const TUint16* units = text.units + span.first;
+        const int length = span.size();
+        if (length > kLongest) return OString(arena, units, length);
+        Entry& entry = entries[slotOf(units, length)];
+        if (!entry.text || entry.length != length ||
+            std::memcmp(entry.units, units, size_t(length) * sizeof *units) != 0)
+            entry = {OString(arena, units, length), units, length};
+        return *entry.text;
+    }
+
+private:
+    static constexpr int kLongest = 16;
+    static constexpr size_t kSlots = 64;
+
+    static size_t slotOf(const TUint16* units, int length) {
+        TUint32 hash = 2166136261u; // FNV-1a
+        for (int i = 0; i < length; ++i) hash = (hash ^ units[i]) * 16777619u;
+        return hash % kSlots;
+    }
+
+    struct Entry {
+        std::optional<OString> text;
+        const TUint16* units = nullptr; // the piece's first occurrence, inside text
+        int length = 0;
+    };
+    Arena& arena;
+    const View text;
+    std::array<Entry, kSlots> entries;
+};
+
 void split(VirtualMachine& vm, TInt32 function) {
     const bool byUnit = function >= 52, withCs = function == 51 || function == 53;
     Args args(vm, withCs ? 3 : 2);
@@ -701,9 +741,8 @@ void split(VirtualMachine& vm, TInt32 function) {
     std::vector<Span> pieces = splitPieces(text, separator.view(), withCs && args.flag(2));
     std::vector<TUint32> values;
     values.reserve(pieces.size());
-    for (Span piece : pieces)
-        values.push_back(
-            vm.newStringValue(OString(args.arena(), text.units + piece.first, piece.size())));
+    SharedPieces shared(args.arena(), text);
+    for (Span piece : pieces) values.push_back(vm.newStringValue(shared.piece(piece)));
     args.finish(static_cast<TInt32>(newVectorValue(vm.heap(), 4, true,
                                                    reinterpret_cast<const TUint8*>(values.data()),
                                                    static_cast<TInt32>(values.size()))));
