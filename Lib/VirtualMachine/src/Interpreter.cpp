@@ -398,8 +398,10 @@ public:
 private:
     // The tables the loop reads, made once for the loaded code and methods.
     void prepare() {
-        if (vm.dispatchIds.size() != static_cast<size_t>(vm.code.size()) + 1)
+        if (vm.dispatchIds.size() != static_cast<size_t>(vm.code.size()) + 1) {
             buildDispatchIds(vm.code, vm.dispatchIds);
+            for (std::vector<const void*>& targets : vm.dispatchTargets) targets.clear();
+        }
         if (vm.callerSlots.size() != static_cast<size_t>(vm.methodGCInfos.size()))
             buildCallerSlots(vm.methodGCInfos, vm.callerSlots);
     }
@@ -568,7 +570,11 @@ template <bool kCounted> void Interpreter::loop() {
     static_assert(std::size(kLabels) == kHandlerCount);
 
     const TUint8* const code = reinterpret_cast<const TUint8*>(vm.code.data());
-    const TUint8* const ids = vm.dispatchIds.data();
+    // Each byte's handler address, so that a dispatch is one load and a jump.
+    std::vector<const void*>& targets = vm.dispatchTargets[kCounted];
+    if (targets.empty())
+        for (TUint8 id : vm.dispatchIds) targets.push_back(kLabels[id]);
+    const void* const* const handlers = targets.data();
     const TUint64 codeSize = static_cast<TUint64>(vm.code.size());
     const Address stackBase = vm.operandStack;
     const ArenaCells cells = mem.cells();
@@ -588,7 +594,7 @@ template <bool kCounted> void Interpreter::loop() {
 #define S32(k) readInt32(code + pc + (k))
 #define LOCAL(n) stack[sp + 1 + (n)]
 #define SLOT_ADDRESS(index) (stackBase + 4u * static_cast<TUint32>(index))
-#define DISPATCH() goto* kLabels[ids[pc]]
+#define DISPATCH() goto* handlers[pc]
 #define NEXT(operandBytes)                                                                         \
     do {                                                                                           \
         pc += (operandBytes) + 1;                                                                  \

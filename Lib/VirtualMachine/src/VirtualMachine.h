@@ -360,6 +360,9 @@ private:
     std::vector<InternalThrowFrame> internalThrows;
     TInt32 internalThrowReturnDepth = 0;
     std::vector<TUint8> dispatchIds; // Interpreter.cpp: per code byte, rebuilt as code grows
+    // Interpreter.cpp: the handler addresses of those ids, for the loop without and with the
+    // instruction budget; made on the loop's first run after the ids.
+    std::vector<const void*> dispatchTargets[2];
     // Interpreter.cpp: per method, the argument and extra slots that its frame starts below
     // the return address; rebuilt as methods are loaded.
     std::vector<TInt64> callerSlots;
