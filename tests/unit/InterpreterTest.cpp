@@ -646,6 +646,13 @@ TEST(Interpreter, FusedSequencesBehaveLikeTheirInstructions) {
              "push_int 7\n push_local -1\n push_int 5\n sub\n push_local -2\n push_int -9\n add\n"
              "print\n print",
              "push_int 7\n push_int 8\n push_local -1\n push_local -3\n sub\n print",
+             // a local copied into another, into itself, and into the address slot it pushed
+             "push_int 3\n push_int 4\n push_local_addr -2\n push_local -2\n store\n print\n print",
+             "push_int 3\n push_local_addr -1\n push_local -2\n store\n print",
+             "push_int 3\n push_local_addr 0\n push_local -1\n store\n print",
+             "push_int 3\n push_local_addr -1\n push_local 0\n store\n print",
+             "adjust_stack_w 15253\n push_local_addr -1\n push_local -2\n store",
+             "adjust_stack_w 15254\n push_local_addr -1\n push_local -2\n store",
              // a counter that counts itself, and one that is also the sum
              "push_int 0\nloop:\n push_local_addr -1\n push_local -1\n add_cell\n"
              "push_local_addr -1\n inc_cell\n push_local -1\n push_int 50\n lt\n"

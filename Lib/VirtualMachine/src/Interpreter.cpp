@@ -114,6 +114,7 @@ constexpr int kMaxCallDepth = VirtualMachine::kStackSlots;
     ZENTU_OPERAND_FUSIONS(FUSED, rem)                                                              \
     FUSED(local_field, push_local, field_addr, deref)                                              \
     FUSED(set_field_from_local, dup, field_addr, push_local, store)                                \
+    FUSED(copy_local, push_local_addr, push_local, store)                                          \
     FUSED(local_field_addr, push_local, field_addr)                                                \
     FUSED(two_locals, push_local, push_local)
 
@@ -1616,6 +1617,16 @@ fused_set_field_from_local : { // dup; field_addr k; push_local n; store: the ob
     stack[sp + 2] = value;
     cells.setWord(field, value);
     NEXT(5);
+}
+fused_copy_local : { // push_local_addr n; push_local m; store: local n = local m
+    if (sp < -1 || sp > kTopSlot - 2) goto op_push_local_addr;
+    const Address cell = SLOT_ADDRESS(sp + 1 + S8(1));
+    if (cell == 0) goto op_push_local_addr;
+    stack[sp + 1] = cell;
+    const TUint32 value = stack[sp + 2 + S8(3)];
+    stack[sp + 2] = value;
+    cells.setWord(cell, value);
+    NEXT(4);
 }
 fused_local_field_addr : { // push_local n; field_addr k
     if (sp < -1 || sp > kTopSlot - 1) goto op_push_local;
