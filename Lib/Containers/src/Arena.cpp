@@ -11,8 +11,9 @@ namespace {
 
 // A guard beyond 4 GiB lets an access at 0xFFFFFFFF read its remaining bytes as zeros.
 constexpr TUint64 kGuard = 0x10000;
+// The smallest block is one granule.
 constexpr int kMinBlockClass = Arena::kGranuleBits;
-constexpr TUint64 kGranules = Arena::kSize >> kMinBlockClass;
+constexpr TUint64 kGranules = Arena::kSize >> Arena::kGranuleBits;
 
 int blockClass(TUint32 size) {
     int k = kMinBlockClass;
