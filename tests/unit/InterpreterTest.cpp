@@ -788,6 +788,71 @@ TEST(Interpreter, ChainedFixedConstantsFaultLikeTheirInstructions) {
     expectLikeTheirInstructions(bodies);
 }
 
+// Fixed constants applied one after another keep the value in a register: a run must leave
+// the value, the cell it is packed into, the slots above the top and every fault as the
+// instructions one at a time do. x is 3.0 in slots 1 and 2, y 0.5 in slots 3 and 4.
+TEST(Interpreter, FixedRunsBehaveLikeTheirInstructions) {
+    const std::string xy = "push_long 0, 3\n push_long 0x80000000, 0\n";
+    const std::vector<std::string> valueSteps = {
+        "push_long 0x80000000, 1\n native 11, 9\n", // * 1.5
+        "push_long 0, -2\n native 11, 7\n",         // + -2.0
+        "push_long 5, 0\n native 11, 8\n",          // - 5 / 2^32
+        "push_long -1, 0x7FFFFFFF\n native 11, 9\n" // * the largest value: saturates
+    };
+    const std::vector<std::string> intoSteps = {
+        "push_long 0x80000000, 1\n native 11, 14\n",
+        "push_long 0, -2\n native 11, 12\n",
+        "push_long 5, 0\n native 11, 13\n",
+    };
+    std::vector<std::string> runs;
+    for (const std::string& a : valueSteps)
+        for (const std::string& b : valueSteps) runs.push_back(a + b);
+    std::vector<std::string> bodies;
+    for (const std::string& run : runs) {
+        // x = x op k1 op k2 into x, into y, into a cell that overlaps the value's slots (the
+        // slot below them, each of them, the slot above), and into null; slot 8 is the
+        // second word of a cell at slot 7
+        for (const char* address : {"-4", "-2", "0", "1", "2", "3"})
+            bodies.push_back(xy + "push_local_addr " + address +
+                             "\n push_local -5\n push_local -5\n" + run +
+                             "pack_into 2\n push_local 3\n print\n print\n print\n print\n print");
+        bodies.push_back(xy + "push_int 0\n push_local -5\n push_local -5\n" + run + "pack_into 2");
+        bodies.push_back(xy + "push_local -4\n push_local -4\n" + run + "print\n print");
+        // one word of x and one of y, and the pushed slot itself
+        bodies.push_back(xy + "push_local -3\n push_local -3\n" + run + "print\n print");
+        bodies.push_back(xy + "push_local -1\n push_local -1\n" + run + "print\n print");
+        bodies.push_back(xy + run + "print\n print");
+    }
+    for (const std::string& a : intoSteps) {
+        for (const std::string& b : intoSteps) {
+            // x op= k1; x op= k2, the same on y, and a run that changes x and then y
+            for (const char* local : {"-4", "-2"})
+                bodies.push_back(xy + "push_local_addr " + local + "\n" + a + "push_local_addr " +
+                                 local + "\n" + b + "print\n print\n print\n print");
+            bodies.push_back(xy + "push_local_addr -4\n" + a + "push_local_addr -2\n" + b +
+                             "print\n print\n print\n print");
+            // a local that is not below the top: the top slot, the pushed address
+            for (const char* local : {"-1", "0"})
+                bodies.push_back(xy + "push_local_addr " + local + "\n" + a + "print\n print");
+        }
+    }
+    // too few slots below, and too little room above, for a run or its start
+    for (const char* fill : {"0", "1", "2", "15248", "15249", "15250", "15251", "15252", "15253"}) {
+        const std::string filled = "adjust_stack_w " + std::string(fill) + "\n";
+        bodies.push_back(filled + runs[0] + "print");
+        bodies.push_back(filled + "push_local_addr -2\n push_local -3\n push_local -3\n" + runs[1] +
+                         "pack_into 2");
+        bodies.push_back(filled + "push_local_addr -2\n" + intoSteps[0] + "push_local_addr -2\n" +
+                         intoSteps[1] + "print");
+    }
+    // runs that go on until the budget stops them in the middle
+    bodies.push_back(xy + "loop:\n push_local_addr -4\n push_local -5\n push_local -5\n" + runs[5] +
+                     "pack_into 2\n jump loop");
+    bodies.push_back(xy + "loop:\n push_local_addr -4\n" + intoSteps[0] + "push_local_addr -4\n" +
+                     intoSteps[2] + "jump loop");
+    expectLikeTheirInstructions(bodies);
+}
+
 // The budget counts dispatches (a fused sequence is one), one more per native call, and
 // what natives allocate or read, 1 per 256 bytes, as bulk work; a result the budget cannot pay
 // for is refused before it is built.

@@ -41,6 +41,7 @@ constexpr TInt64 kMinHandlerCount = std::numeric_limits<TInt32>::min() / 2;
 // Every active call keeps a return address on the operand stack, so no correct program has
 // more calls active than the stack has slots.
 constexpr int kMaxCallDepth = VirtualMachine::kStackSlots;
+constexpr TInt64 kUnlimited = std::numeric_limits<TInt64>::max();
 
 // x += y followed by the test at the bottom of a counting loop.
 #define ZENTU_ACCUMULATE(FUSED, relation)                                                          \
@@ -118,18 +119,18 @@ constexpr int kMaxCallDepth = VirtualMachine::kStackSlots;
     FUSED(local_field_addr, push_local, field_addr)                                                \
     FUSED(two_locals, push_local, push_local)
 
-// Natives that the loop runs itself, without the call through the group table:
-// X(name, group, function). They cannot fail once their slots are on the stack.
-#define ZENTU_INLINE_NATIVES(X)                                                                    \
-    X(fixed_add, 11, 7)                                                                            \
-    X(fixed_sub, 11, 8)                                                                            \
-    X(fixed_mul, 11, 9)                                                                            \
-    X(fixed_add_into, 11, 12)                                                                      \
-    X(fixed_sub_into, 11, 13)                                                                      \
-    X(fixed_mul_into, 11, 14)
-
-// The in-place forms among them, which compilers give the address of a local.
-#define ZENTU_INTO_NATIVES(X) X(fixed_add_into) X(fixed_sub_into) X(fixed_mul_into)
+// Natives of the Fixed group that the loop runs itself, without the call through the group
+// table: X(name, function, operation). They cannot fail once their slots are on the stack.
+// The value forms, on the two top values:
+#define ZENTU_VALUE_NATIVES(X)                                                                     \
+    X(fixed_add, 7, ORaw::add) X(fixed_sub, 8, ORaw::subtract) X(fixed_mul, 9, ORaw::multiply)
+// the in-place forms, which compilers give the address of a local:
+#define ZENTU_INTO_NATIVES(X)                                                                      \
+    X(fixed_add_into, 12, ORaw::add)                                                               \
+    X(fixed_sub_into, 13, ORaw::subtract)                                                          \
+    X(fixed_mul_into, 14, ORaw::multiply)
+#define ZENTU_INLINE_NATIVES(X) ZENTU_VALUE_NATIVES(X) ZENTU_INTO_NATIVES(X)
+constexpr TUint8 kFixedGroup = 11;
 
 // One id per opcode of the table, then the invalid instruction, then the fused sequences and
 // the inline natives.
@@ -147,10 +148,12 @@ enum HandlerId : TUint8 {
 #define ZENTU_LONG_ID(name, ...) H_long_##name,
             ZENTU_INLINE_NATIVES(ZENTU_LONG_ID)
 #undef ZENTU_LONG_ID
-#define ZENTU_ADDRESS_ID(name) H_addr_long_##name,
+#define ZENTU_ADDRESS_ID(name, ...) H_addr_long_##name,
                 ZENTU_INTO_NATIVES(ZENTU_ADDRESS_ID)
 #undef ZENTU_ADDRESS_ID
-                    kHandlerCount
+                    H_two_locals_fixed,
+    H_addr_two_locals_fixed,
+    kHandlerCount
 };
 static_assert(kHandlerCount <= 256);
 
@@ -212,7 +215,7 @@ struct InlineNative {
 };
 
 constexpr InlineNative kInlineNatives[] = {
-#define ZENTU_NATIVE_ROW(name, group, function) {H_##name, group, function},
+#define ZENTU_NATIVE_ROW(name, function, ...) {H_##name, kFixedGroup, function},
     ZENTU_INLINE_NATIVES(ZENTU_NATIVE_ROW)
 #undef ZENTU_NATIVE_ROW
 };
@@ -233,10 +236,19 @@ constexpr Chain kLongChains[] = {
 
 // push_local_addr n; push_long k; an in-place native: a local changed by a constant.
 constexpr Chain kAddressChains[] = {
-#define ZENTU_ADDRESS_CHAIN(name) {H_long_##name, H_addr_long_##name},
+#define ZENTU_ADDRESS_CHAIN(name, ...) {H_long_##name, H_addr_long_##name},
     ZENTU_INTO_NATIVES(ZENTU_ADDRESS_CHAIN)
 #undef ZENTU_ADDRESS_CHAIN
 };
+
+// push_local n; push_local m; then a constant for a Fixed value native: a local's two words
+// that a run of constants changes, and before them the address the result goes to.
+constexpr Chain kPairChains[] = {
+#define ZENTU_PAIR_CHAIN(name, ...) {H_long_##name, H_two_locals_fixed},
+    ZENTU_VALUE_NATIVES(ZENTU_PAIR_CHAIN)
+#undef ZENTU_PAIR_CHAIN
+};
+constexpr Chain kAddressPairChains[] = {{H_two_locals_fixed, H_addr_two_locals_fixed}};
 
 // Gives the instruction at p, with plain handler id plain, the chained handler when the
 // instruction after it (next bytes on) has one of the handlers the chains start from.
@@ -272,6 +284,8 @@ void buildDispatchIds(const Vec<signed char>& code, std::vector<TUint8>& ids) {
     for (size_t p = size; p-- > 0;) {
         chain(kLongChains, ids, p, H_push_long, 9);
         chain(kAddressChains, ids, p, H_push_local_addr, 2);
+        chain(kPairChains, ids, p, H_two_locals, 4);
+        chain(kAddressPairChains, ids, p, H_push_local_addr, 2);
     }
 }
 
@@ -287,12 +301,60 @@ TInt32 readInt32(const TUint8* at) {
     return value;
 }
 
+TInt64 readInt64(const TUint8* at) {
+    TInt64 value;
+    std::memcpy(&value, at, sizeof value);
+    return value;
+}
+
 TInt32 divide(TInt32 a, TInt32 b) {
     return b == -1 ? static_cast<TInt32>(0u - static_cast<TUint32>(a)) : a / b;
 }
 
 TInt32 remainder(TInt32 a, TInt32 b) {
     return b == -1 ? 0 : a % b;
+}
+
+// A run of Fixed steps (see the loop): the value after them and the pc after the last.
+struct FixedRun {
+    TInt64 value;
+    TInt32 pc;
+};
+
+// The steps push_long k; native (a value form) from pc on, at most maxSteps of them. Out of
+// line, so that the loop's registers stay as its handlers need them.
+[[gnu::noinline]] FixedRun runValueSteps(const TUint8* ids, const TUint8* code, TInt32 pc,
+                                         TInt64 value, TInt64 maxSteps) {
+    for (; maxSteps > 0; --maxSteps, pc += 12) {
+        switch (ids[pc]) {
+#define VALUE_STEP(name, function, operation)                                                      \
+    case H_long_##name: value = operation(value, readInt64(code + pc + 1)); break;
+            ZENTU_VALUE_NATIVES(VALUE_STEP)
+#undef VALUE_STEP
+        default: return {value, pc};
+        }
+    }
+    return {value, pc};
+}
+
+// The steps push_local_addr n; push_long k; native (an in-place form) from pc on, all with
+// the n of the first, at most maxSteps of them.
+[[gnu::noinline]] FixedRun runIntoSteps(const TUint8* ids, const TUint8* code, TInt32 pc,
+                                        TInt64 value, TInt64 maxSteps) {
+    const TUint8 local = code[pc + 1];
+    for (; maxSteps > 0; --maxSteps, pc += 14) {
+        switch (ids[pc]) {
+#define INTO_STEP(name, function, operation)                                                       \
+    case H_addr_long_##name:                                                                       \
+        if (code[pc + 1] != local) return {value, pc};                                             \
+        value = operation(value, readInt64(code + pc + 3));                                        \
+        break;
+            ZENTU_INTO_NATIVES(INTO_STEP)
+#undef INTO_STEP
+        default: return {value, pc};
+        }
+    }
+    return {value, pc};
 }
 
 TUint32 shiftRight(TUint32 x, TInt32 k);
@@ -559,14 +621,16 @@ template <bool kCounted> void Interpreter::loop() {
         ZENTU_FUSED(ZENTU_FUSED_LABEL)
 #undef ZENTU_FUSED_LABEL
 #define ZENTU_NATIVE_LABEL(name, ...) &&native_##name,
-            ZENTU_INLINE_NATIVES(ZENTU_NATIVE_LABEL)
+                ZENTU_INLINE_NATIVES(ZENTU_NATIVE_LABEL)
 #undef ZENTU_NATIVE_LABEL
 #define ZENTU_LONG_LABEL(name, ...) &&long_##name,
-                ZENTU_INLINE_NATIVES(ZENTU_LONG_LABEL)
+                    ZENTU_INLINE_NATIVES(ZENTU_LONG_LABEL)
 #undef ZENTU_LONG_LABEL
-#define ZENTU_ADDRESS_LABEL(name) &&addr_long_##name,
-                    ZENTU_INTO_NATIVES(ZENTU_ADDRESS_LABEL)
+#define ZENTU_ADDRESS_LABEL(name, ...) &&addr_long_##name,
+                        ZENTU_INTO_NATIVES(ZENTU_ADDRESS_LABEL)
 #undef ZENTU_ADDRESS_LABEL
+            && two_locals_fixed,
+        &&addr_two_locals_fixed,
     };
     static_assert(std::size(kLabels) == kHandlerCount);
 
@@ -588,6 +652,7 @@ template <bool kCounted> void Interpreter::loop() {
     TInt32 sp = vm.sp;
     TInt64 outside = 0; // a transfer target outside the code
     TInt64 budget = vm.budgetLeft;
+    TInt64 fixedValue = 0; // what a Fixed run starts from
 
 #define S8(k) static_cast<TInt32>(static_cast<TInt8>(code[pc + (k)]))
 #define U8(k) static_cast<TUint32>(code[pc + (k)])
@@ -1672,8 +1737,8 @@ fused_two_locals : { // push_local n; push_local m
 
     // Chained instructions: each does its own work, then goes to the next one's handler
     // without a dispatch. Without room for its push it is the plain instruction.
-#define LONG_THEN_NATIVE(name, ...)                                                                \
-    long_##name : {                                                                                \
+#define LONG_THEN_NATIVE(label, name)                                                              \
+    label : {                                                                                      \
         if (sp < -1 || sp > kTopSlot - 2) goto op_push_long;                                       \
         stack[sp + 1] = static_cast<TUint32>(S32(1));                                              \
         stack[sp + 2] = static_cast<TUint32>(S32(5));                                              \
@@ -1681,10 +1746,15 @@ fused_two_locals : { // push_local n; push_local m
         pc += 9;                                                                                   \
         goto native_##name;                                                                        \
     }
-    ZENTU_INLINE_NATIVES(LONG_THEN_NATIVE)
+#define CHAINED_VALUE_NATIVE(name, ...) LONG_THEN_NATIVE(chained_long_##name, name)
+#define CHAINED_INTO_NATIVE(name, ...) LONG_THEN_NATIVE(long_##name, name)
+    ZENTU_VALUE_NATIVES(CHAINED_VALUE_NATIVE)
+    ZENTU_INTO_NATIVES(CHAINED_INTO_NATIVE)
+#undef CHAINED_INTO_NATIVE
+#undef CHAINED_VALUE_NATIVE
 #undef LONG_THEN_NATIVE
-#define ADDRESS_THEN_LONG(name)                                                                    \
-    addr_long_##name : {                                                                           \
+#define ADDRESS_THEN_LONG(name, ...)                                                               \
+    chained_addr_long_##name : {                                                                   \
         if (sp < -1 || sp > kTopSlot - 1) goto op_push_local_addr;                                 \
         PUSH(SLOT_ADDRESS(sp + 1 + S8(1)));                                                        \
         pc += 2;                                                                                   \
@@ -1692,6 +1762,94 @@ fused_two_locals : { // push_local n; push_local m
     }
     ZENTU_INTO_NATIVES(ADDRESS_THEN_LONG)
 #undef ADDRESS_THEN_LONG
+
+    // ---- Fixed runs ----------------------------------------------------------------------------
+    // Constants applied one after another to a Fixed value (x * 1.5 * k, or x *= 1.5; x *= k)
+    // keep it in a register from the first operation to the last, so that it goes through
+    // memory once, not once per operation. Each step is one dispatch for the budget; at the end
+    // the slots get what the last instruction leaves in them. A run on the two top slots
+    // starts from a pushed local without reading it back and stores straight into the cell of
+    // a pack_into 2 after it. Where the stack is too full or too short for a run, the
+    // instructions run chained as above.
+#define VALUE_RUN_ENTRY(name, ...)                                                                 \
+    long_##name : if (sp < 1 || sp > kTopSlot - 2) goto chained_long_##name;                       \
+    fixedValue = joinWords(stack[sp - 1], stack[sp]);                                              \
+    goto value_run;
+    ZENTU_VALUE_NATIVES(VALUE_RUN_ENTRY)
+#undef VALUE_RUN_ENTRY
+addr_two_locals_fixed: // push_local_addr n; then push_local m; push_local k; then a run
+    if (sp < -1 || sp > kTopSlot - 5) goto op_push_local_addr;
+    stack[sp + 1] = SLOT_ADDRESS(sp + 1 + S8(1));
+    ++sp;
+    pc += 2;
+    if constexpr (kCounted)
+        if (--budget < 0) goto budgetSpent;
+    goto two_locals_fixed;
+two_locals_fixed : { // push_local n; push_local m; then a run: the ids chain only then
+    if (sp < -1 || sp > kTopSlot - 4) goto fused_two_locals;
+    const TUint32 low = LOCAL(S8(1));
+    stack[sp + 1] = low;
+    const TUint32 high = stack[sp + 2 + S8(3)];
+    stack[sp + 2] = high;
+    sp += 2;
+    pc += 4;
+    if constexpr (kCounted)
+        if (--budget < 0) goto budgetSpent;
+    fixedValue = joinWords(low, high);
+}
+value_run : {
+    const FixedRun run = runValueSteps(vm.dispatchIds.data(), code, pc, fixedValue,
+                                       kCounted ? budget + 1 : kUnlimited);
+    if constexpr (kCounted) budget -= (run.pc - pc) / 12;
+    pc = run.pc;
+    const TInt64 value = run.value;
+    const TUint32 low = static_cast<TUint32>(value);
+    const TUint32 high = static_cast<TUint32>(TUint64(value) >> 32);
+    stack[sp - 1] = low;
+    stack[sp] = high;
+    std::memcpy(stack + sp + 1, code + pc - 11, 8);
+    if constexpr (kCounted)
+        if (budget < 0) goto budgetSpent;
+    if (vm.dispatchIds[pc] == H_pack_into && code[pc + 1] == 2 && sp >= 2) {
+        // The cell must not overlap the two slots it is filled from, which pack_into reads
+        // one after the other.
+        const Address cell = stack[sp - 2];
+        const TUint64 from = SLOT_ADDRESS(sp - 1);
+        if (cell != 0 && (TUint64(cell) + 8 <= from || cell >= from + 8)) {
+            cells.setWord(cell, low);
+            cells.setWord(cell + 4u, high);
+            sp -= 3;
+            NEXT(1);
+        }
+    }
+    DISPATCH();
+}
+
+// push_local_addr n; push_long k; an in-place native, on a local below the top.
+#define INTO_RUN_ENTRY(name, ...)                                                                  \
+    addr_long_##name : {                                                                           \
+        const TInt32 cell = sp + 1 + S8(1);                                                        \
+        if (sp > kTopSlot - 3 || cell < 0 || cell >= sp) goto chained_addr_long_##name;            \
+        goto into_run;                                                                             \
+    }
+    ZENTU_INTO_NATIVES(INTO_RUN_ENTRY)
+#undef INTO_RUN_ENTRY
+into_run : {
+    const TInt32 cell = sp + 1 + S8(1);
+    const FixedRun run =
+        runIntoSteps(vm.dispatchIds.data(), code, pc, joinWords(stack[cell], stack[cell + 1]),
+                     kCounted ? budget + 1 : kUnlimited);
+    if constexpr (kCounted) budget -= (run.pc - pc) / 14;
+    pc = run.pc;
+    const TInt64 value = run.value;
+    stack[cell] = static_cast<TUint32>(value);
+    stack[cell + 1] = static_cast<TUint32>(TUint64(value) >> 32);
+    stack[sp + 1] = SLOT_ADDRESS(cell);
+    std::memcpy(stack + sp + 2, code + pc - 11, 8);
+    if constexpr (kCounted)
+        if (budget < 0) goto budgetSpent;
+    DISPATCH();
+}
 
     // ---- leaving the loop -----------------------------------------------------------------------
 op_invalid:
