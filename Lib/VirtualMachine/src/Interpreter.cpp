@@ -652,7 +652,7 @@ template <bool kCounted> void Interpreter::loop() {
     TInt32 sp = vm.sp;
     TInt64 outside = 0; // a transfer target outside the code
     TInt64 budget = vm.budgetLeft;
-    TInt64 fixedValue = 0; // what a Fixed run starts from
+    TInt64 fixedValue = 0; // what a Fixed run on the top slots starts from
 
 #define S8(k) static_cast<TInt32>(static_cast<TInt8>(code[pc + (k)]))
 #define U8(k) static_cast<TUint32>(code[pc + (k)])
