@@ -663,6 +663,12 @@ TEST(Interpreter, FusedSequencesBehaveLikeTheirInstructions) {
              "push_int 0\nloop:\n push_local_addr -1\n inc_cell\n push_local -1\n push_int 5\n"
              "ge\n jump_if_false done\n jump loop\ndone:\n push_local_addr -1\n dec_cell\n"
              "jump end\nend:\n print",
+             // branches out of the code, which only the plain jump may check
+             "push_int 7\n push_local -1\n push_int 8\n ge\n jump_if_false 30000",
+             "push_int 7\n push_local -1\n push_local -2\n eq\n jump_if_false -3000",
+             "push_int 0\n push_local_addr -1\n inc_cell\n jump 20000",
+             "push_int 0\n push_local_addr -1\n dec_cell\n push_local -1\n push_int 5\n lt\n"
+             "jump_if_false -100",
          })
         bodies.push_back(body);
     expectLikeTheirInstructions(bodies);

@@ -180,6 +180,12 @@ constexpr auto kFusions = [] {
     };
 }();
 
+TInt16 readInt16(const TUint8* at) {
+    TInt16 value;
+    std::memcpy(&value, at, sizeof value);
+    return value;
+}
+
 // A counter changed and then tested: both instructions must name the same local.
 bool testsTheSameLocal(TUint8 id, const TUint8* bytes, size_t p) {
     if (id >= H_accumulate_increment_eq_branch && id <= H_accumulate_increment_ge_branch)
@@ -189,14 +195,21 @@ bool testsTheSameLocal(TUint8 id, const TUint8* bytes, size_t p) {
     return bytes[p + 1] == bytes[p + 4];
 }
 
-// Whether the sequence's instructions follow each other from p, all inside the code.
+// Whether the sequence's instructions follow each other from p, all inside the code, and a
+// branch that ends it lands inside the code too, so that its handler need not check.
 bool matches(const Fusion& f, const TUint8* bytes, size_t size, size_t p) {
     const size_t start = p;
+    size_t last = p;
     for (int i = 0; i < f.count; ++i) {
         if (p >= size || bytes[p] != static_cast<TUint8>(f.instructions[i])) return false;
+        last = p;
         p += 1 + opcodeInfo(bytes[p]).operandBytes;
     }
-    return p <= size && testsTheSameLocal(f.id, bytes, start);
+    if (p > size || !testsTheSameLocal(f.id, bytes, start)) return false;
+    const Opcode end = f.instructions[f.count - 1];
+    if (end != Opcode::jump_if_false && end != Opcode::jump) return true;
+    const TInt64 target = TInt64(last) + 2 + readInt16(bytes + last + 1); // as the jump reads it
+    return target >= 0 && static_cast<size_t>(target) < size;
 }
 
 constexpr std::array<TUint8, 256> kHandlerOfOpcode = [] {
@@ -287,12 +300,6 @@ void buildDispatchIds(const Vec<signed char>& code, std::vector<TUint8>& ids) {
         chain(kPairChains, ids, p, H_two_locals, 4);
         chain(kAddressPairChains, ids, p, H_push_local_addr, 2);
     }
-}
-
-TInt16 readInt16(const TUint8* at) {
-    TInt16 value;
-    std::memcpy(&value, at, sizeof value);
-    return value;
 }
 
 TInt32 readInt32(const TUint8* at) {
@@ -695,6 +702,14 @@ template <bool kCounted> void Interpreter::loop() {
         }                                                                                          \
         outside = to;                                                                              \
         goto leaveCode;                                                                            \
+    } while (0)
+    // A fused sequence's branch: its target was checked when the ids were built.
+#define BRANCH(target)                                                                             \
+    do {                                                                                           \
+        pc = static_cast<TInt32>(target);                                                          \
+        if constexpr (kCounted)                                                                    \
+            if (--budget < 0) goto budgetSpent;                                                    \
+        DISPATCH();                                                                                \
     } while (0)
 #define CHARGE(units)                                                                              \
     if constexpr (kCounted)                                                                        \
@@ -1457,7 +1472,7 @@ op_throw_object : {
         stack[sp + 1] = truth(holds);                                                              \
         stack[sp + 2] = static_cast<TUint32>(b);                                                   \
         if (holds) NEXT(10);                                                                       \
-        TRANSFER(TInt64(pc) + 10 + S16(9));                                                        \
+        BRANCH(pc + 10 + S16(9));                                                                  \
     }
     LOCAL_CONST_BRANCH(local_const_eq_branch, ==)
     LOCAL_CONST_BRANCH(local_const_ne_branch, !=)
@@ -1478,7 +1493,7 @@ op_throw_object : {
         const bool holds = static_cast<TInt32>(a) relation static_cast<TInt32>(b);                 \
         stack[sp + 1] = truth(holds);                                                              \
         if (holds) NEXT(7);                                                                        \
-        TRANSFER(TInt64(pc) + 7 + S16(6));                                                         \
+        BRANCH(pc + 7 + S16(6));                                                                   \
     }
     LOCAL_LOCAL_BRANCH(local_local_eq_branch, ==)
     LOCAL_LOCAL_BRANCH(local_local_ne_branch, !=)
@@ -1537,7 +1552,7 @@ fused_add_local_to_local : {
         stack[sp + 1] = truth(holds);                                                              \
         stack[sp + 2] = static_cast<TUint32>(limit);                                               \
         if (holds) NEXT(18);                                                                       \
-        TRANSFER(TInt64(pc) + 18 + S16(17));                                                       \
+        BRANCH(pc + 18 + S16(17));                                                                 \
     }
     ACCUMULATE_BRANCH(eq, ==)
     ACCUMULATE_BRANCH(ne, !=)
@@ -1575,7 +1590,7 @@ fused_decrement_local : { // push_local_addr n; dec_cell
         stack[sp + 1] = truth(holds);                                                              \
         stack[sp + 2] = static_cast<TUint32>(limit);                                               \
         if (holds) NEXT(13);                                                                       \
-        TRANSFER(TInt64(pc) + 13 + S16(12));                                                       \
+        BRANCH(pc + 13 + S16(12));                                                                 \
     }
     COUNTER_BRANCH(increment_eq_branch, 1u, ==)
     COUNTER_BRANCH(increment_ne_branch, 1u, !=)
@@ -1598,7 +1613,7 @@ fused_decrement_local : { // push_local_addr n; dec_cell
         if (sp < -1 || sp > kTopSlot - 1 || cell < 0 || cell > kTopSlot) goto op_push_local_addr;  \
         stack[sp + 1] = SLOT_ADDRESS(cell);                                                        \
         stack[cell] += (step);                                                                     \
-        TRANSFER(TInt64(pc) + 5 + S16(4));                                                         \
+        BRANCH(pc + 5 + S16(4));                                                                   \
     }
     COUNTER_JUMP(increment_jump, 1u)
     COUNTER_JUMP(decrement_jump, 0xFFFFFFFFu)
@@ -1886,6 +1901,7 @@ budgetSpent:
 #undef NEED
 #undef NOT_NULL
 #undef TRANSFER
+#undef BRANCH
 #undef CHARGE
 #undef PUSH
 }
