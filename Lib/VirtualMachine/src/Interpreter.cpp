@@ -1201,21 +1201,20 @@ op_call_virtual : {
     TRANSFER(target);
 }
 op_ret : {
-    const TInt32 a = S32(1);
-    const TInt32 b = S32(5);
-    if (vm.methodStack.isEmpty()) {
+    const int depth = vm.methodStack.size();
+    if (depth == 0) {
         SAVE(8);
         raise(KErrInvalidArgument);
     }
     // The error it was to throw would be lost, and the interrupted instruction left undone.
-    if (vm.methodStack.size() == vm.internalThrowReturnDepth) {
+    if (depth == vm.internalThrowReturnDepth) {
         SAVE(8);
         vm.fatalError("vminternalthrow<int>,<string> returned instead of throwing the error",
                       vm.pc);
     }
-    const TInt64 newSp = TInt64(sp) - b;
+    const TInt64 newSp = TInt64(sp) - S32(5);
     if (newSp < -1 || newSp > kTopSlot) goto stackFault;
-    const TUint32 returnSlot = static_cast<TUint32>(sp) - static_cast<TUint32>(a);
+    const TUint32 returnSlot = static_cast<TUint32>(sp) - static_cast<TUint32>(S32(1));
     const TInt32 returnPc = static_cast<TInt32>(
         returnSlot <= TUint32(kTopSlot) ? stack[returnSlot] : cells.word(SLOT_ADDRESS(returnSlot)));
     vm.methodStack.removeLast();

@@ -50,24 +50,23 @@ struct EntryCallSignal {
     TInt32 value;
 };
 
-// The method or the frame base of each active call. Its room is fixed when it is made, so
-// the interpreter's calls never grow it; an index outside 0 .. size-1 raises code 6 as a
-// Vec's does.
-class CallRecords {
+// The method or the frame base of each active call. Its room is fixed, so the interpreter's
+// calls never grow it and the compiler sees the bound; an index outside 0 .. size-1 raises
+// code 6 as a Vec's does.
+template <int kRoom> class CallRecords {
 public:
-    explicit CallRecords(int capacity) : items(static_cast<size_t>(capacity)), room(capacity) {}
     int size() const { return count; }
     bool isEmpty() const { return count == 0; }
     int& operator[](int index) { return items[checkedIndex(index)]; }
     int operator[](int index) const { return items[checkedIndex(index)]; }
     int last() const { return (*this)[count - 1]; }
-    // Callers keep the count below the room they asked for.
+    // Callers keep the count below the room.
     void append(int value) {
-        if (count >= room) raiseIndexError(count, count);
+        if (count >= kRoom) raiseIndexError(count, count);
         items[static_cast<size_t>(count++)] = value;
     }
     void removeLast() {
-        checkedIndex(count - 1);
+        if (count == 0) raiseIndexError(-1, 0);
         --count;
     }
     void clear() { count = 0; }
@@ -78,8 +77,7 @@ private:
         return static_cast<size_t>(index);
     }
 
-    std::vector<int> items;
-    int room;
+    std::vector<int> items = std::vector<int>(kRoom);
     int count = 0;
 };
 
@@ -285,8 +283,8 @@ public:
     TInt32 sp = 0;
     // At most kStackSlots calls besides the entry call's own and the machine's call of the
     // handler of last resort.
-    CallRecords methodStack{kStackSlots + 2};
-    CallRecords frameStack{kStackSlots + 2};
+    CallRecords<kStackSlots + 2> methodStack;
+    CallRecords<kStackSlots + 2> frameStack;
     Handler handlers[kHandlerRecords] = {};
     TInt32 handlerCount = 0;
 
