@@ -195,21 +195,24 @@ bool testsTheSameLocal(TUint8 id, const TUint8* bytes, size_t p) {
     return bytes[p + 1] == bytes[p + 4];
 }
 
-// Whether the sequence's instructions follow each other from p, all inside the code, and a
-// branch that ends it lands inside the code too, so that its handler need not check.
-bool matches(const Fusion& f, const TUint8* bytes, size_t size, size_t p) {
+// The bytes the sequence covers from p; 0 unless its instructions follow each other there, all
+// inside the code, and a branch that ends it lands inside the code too, so that its handler
+// need not check.
+size_t matchedLength(const Fusion& f, const TUint8* bytes, size_t size, size_t p) {
     const size_t start = p;
     size_t last = p;
     for (int i = 0; i < f.count; ++i) {
-        if (p >= size || bytes[p] != static_cast<TUint8>(f.instructions[i])) return false;
+        if (p >= size || bytes[p] != static_cast<TUint8>(f.instructions[i])) return 0;
         last = p;
         p += 1 + opcodeInfo(bytes[p]).operandBytes;
     }
-    if (p > size || !testsTheSameLocal(f.id, bytes, start)) return false;
+    if (p > size || !testsTheSameLocal(f.id, bytes, start)) return 0;
     const Opcode end = f.instructions[f.count - 1];
-    if (end != Opcode::jump_if_false && end != Opcode::jump) return true;
-    const TInt64 target = TInt64(last) + 2 + readInt16(bytes + last + 1); // as the jump reads it
-    return target >= 0 && static_cast<size_t>(target) < size;
+    if (end == Opcode::jump_if_false || end == Opcode::jump) {
+        const TInt64 target = TInt64(last) + 2 + readInt16(bytes + last + 1); // as the jump does
+        if (target < 0 || static_cast<size_t>(target) >= size) return 0;
+    }
+    return p - start;
 }
 
 constexpr std::array<TUint8, 256> kHandlerOfOpcode = [] {
@@ -277,19 +280,31 @@ void buildDispatchIds(const Vec<signed char>& code, std::vector<TUint8>& ids) {
     const size_t size = static_cast<size_t>(code.size());
     const auto* bytes = reinterpret_cast<const TUint8*>(code.data());
     ids.assign(size + 1, H_invalid);
-    for (size_t p = 0; p < size; ++p) {
+    // From the end: each byte gets the handler that runs the straight line from it in the
+    // fewest dispatches, so that a sequence does not take the first instruction of a longer
+    // one (push_local a; push_local b; push_int k; lt; jump_if_false is a push and a fused
+    // test, not two fused pushes and three plain instructions). On a tie a sequence beats
+    // the plain instruction, and the first of the list the others.
+    std::vector<int> dispatches(size + 1, 0);
+    for (size_t p = size; p-- > 0;) {
         const OpcodeInfo& info = opcodeInfo(bytes[p]);
         if (!info.isValid() || p + info.operandBytes >= size) continue;
         ids[p] = kHandlerOfOpcode[bytes[p]];
+        dispatches[p] = 1 + dispatches[p + 1 + info.operandBytes];
         if (bytes[p] == static_cast<TUint8>(Opcode::native)) {
             for (const InlineNative& n : kInlineNatives)
                 if (bytes[p + 1] == n.group && bytes[p + 2] == n.function) ids[p] = n.id;
             continue;
         }
+        bool fused = false;
         for (const Fusion& f : kFusions) {
-            if (matches(f, bytes, size, p)) {
+            const size_t length = matchedLength(f, bytes, size, p);
+            if (length == 0) continue;
+            const int cost = 1 + dispatches[p + length];
+            if (cost < dispatches[p] || (cost == dispatches[p] && !fused)) {
                 ids[p] = f.id;
-                break;
+                dispatches[p] = cost;
+                fused = true;
             }
         }
     }
