@@ -669,6 +669,8 @@ TEST(Interpreter, FusedSequencesBehaveLikeTheirInstructions) {
              "push_int 0\n push_local_addr -1\n inc_cell\n jump 20000",
              "push_int 0\n push_local_addr -1\n dec_cell\n push_local -1\n push_int 5\n lt\n"
              "jump_if_false -100",
+             "call 100000, -1",
+             "call -5, -1",
          })
         bodies.push_back(body);
     expectLikeTheirInstructions(bodies);

@@ -64,7 +64,8 @@ constexpr TInt64 kUnlimited = std::numeric_limits<TInt64>::max();
     FUSED(op##_store, op, store)
 
 // Sequences that get a handler of their own: FUSED(name, instructions...). They are the
-// compiler's loop tests, counters, operand loads, expressions on locals and field accesses.
+// compiler's loop tests, counters, operand loads, expressions on locals, field accesses and
+// calls whose target lies inside the code.
 #define ZENTU_FUSED(FUSED)                                                                         \
     ZENTU_ACCUMULATE(FUSED, eq)                                                                    \
     ZENTU_ACCUMULATE(FUSED, ne)                                                                    \
@@ -117,7 +118,8 @@ constexpr TInt64 kUnlimited = std::numeric_limits<TInt64>::max();
     FUSED(set_field_from_local, dup, field_addr, push_local, store)                                \
     FUSED(copy_local, push_local_addr, push_local, store)                                          \
     FUSED(local_field_addr, push_local, field_addr)                                                \
-    FUSED(two_locals, push_local, push_local)
+    FUSED(two_locals, push_local, push_local)                                                      \
+    FUSED(call_inside, call)
 
 // Natives of the Fixed group that the loop runs itself, without the call through the group
 // table: X(name, function, operation). They cannot fail once their slots are on the stack.
@@ -186,6 +188,12 @@ TInt16 readInt16(const TUint8* at) {
     return value;
 }
 
+TInt32 readInt32(const TUint8* at) {
+    TInt32 value;
+    std::memcpy(&value, at, sizeof value);
+    return value;
+}
+
 // A counter changed and then tested: both instructions must name the same local.
 bool testsTheSameLocal(TUint8 id, const TUint8* bytes, size_t p) {
     if (id >= H_accumulate_increment_eq_branch && id <= H_accumulate_increment_ge_branch)
@@ -208,10 +216,12 @@ size_t matchedLength(const Fusion& f, const TUint8* bytes, size_t size, size_t p
     }
     if (p > size || !testsTheSameLocal(f.id, bytes, start)) return 0;
     const Opcode end = f.instructions[f.count - 1];
-    if (end == Opcode::jump_if_false || end == Opcode::jump) {
-        const TInt64 target = TInt64(last) + 2 + readInt16(bytes + last + 1); // as the jump does
-        if (target < 0 || static_cast<size_t>(target) >= size) return 0;
-    }
+    TInt64 target = 0;
+    if (end == Opcode::jump_if_false || end == Opcode::jump)
+        target = TInt64(last) + 2 + readInt16(bytes + last + 1); // as the jump reads it
+    else if (end == Opcode::call)
+        target = readInt32(bytes + last + 1);
+    if (target < 0 || static_cast<size_t>(target) >= size) return 0;
     return p - start;
 }
 
@@ -315,12 +325,6 @@ void buildDispatchIds(const Vec<signed char>& code, std::vector<TUint8>& ids) {
         chain(kPairChains, ids, p, H_two_locals, 4);
         chain(kAddressPairChains, ids, p, H_push_local_addr, 2);
     }
-}
-
-TInt32 readInt32(const TUint8* at) {
-    TInt32 value;
-    std::memcpy(&value, at, sizeof value);
-    return value;
 }
 
 TInt64 readInt64(const TUint8* at) {
@@ -1184,21 +1188,26 @@ op_jump:
     TRANSFER(TInt64(pc) + 2 + S16(1));
 op_jump_w:
     TRANSFER(TInt64(pc) + 4 + S32(1));
-op_call : {
-    NEED(-1, 1);
-    const TInt32 methodIndex = S32(5);
-    const size_t methods = vm.callerSlots.size();
-    if (methodIndex >= 0 && static_cast<size_t>(methodIndex) >= methods) {
-        SAVE(8);
-        raise(KErrInvalidArgument);
+    // A call whose target was found inside the code when the ids were built jumps unchecked.
+#define CALL(label, JUMP)                                                                          \
+    label : {                                                                                      \
+        NEED(-1, 1);                                                                               \
+        const TInt32 methodIndex = S32(5);                                                         \
+        const size_t methods = vm.callerSlots.size();                                              \
+        if (methodIndex >= 0 && static_cast<size_t>(methodIndex) >= methods) {                     \
+            SAVE(8);                                                                               \
+            raise(KErrInvalidArgument);                                                            \
+        }                                                                                          \
+        if (!pushCall(methodIndex, sp + 1, methods)) {                                             \
+            SAVE(8);                                                                               \
+            vm.fatalError("Stack overflow", vm.pc);                                                \
+        }                                                                                          \
+        PUSH(static_cast<TUint32>(pc + 9));                                                        \
+        JUMP(S32(1));                                                                              \
     }
-    if (!pushCall(methodIndex, sp + 1, methods)) {
-        SAVE(8);
-        vm.fatalError("Stack overflow", vm.pc);
-    }
-    PUSH(static_cast<TUint32>(pc + 9));
-    TRANSFER(S32(1));
-}
+    CALL(op_call, TRANSFER)
+    CALL(fused_call_inside, BRANCH)
+#undef CALL
 op_call_virtual : {
     NEED(0, 0);
     const TInt32 type = static_cast<TInt32>(stack[sp]);
