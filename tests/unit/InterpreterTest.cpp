@@ -671,6 +671,17 @@ TEST(Interpreter, FusedSequencesBehaveLikeTheirInstructions) {
              "jump_if_false -100",
              "call 100000, -1",
              "call -5, -1",
+             // a = b + k and a = b - k, with the pushed address as b, and without room
+             "push_int 0\n push_int 7\n push_local_addr -2\n push_local -2\n push_int 3\n add\n"
+             "store\n print\n print",
+             "push_int 7\n push_local_addr -1\n push_local -1\n push_int -3\n sub\n print\n print",
+             "adjust_stack_w 15253\n push_local_addr -1\n push_local -2\n push_int 1\n sub",
+             "adjust_stack_w 15252\n push_local_addr -1\n push_local -2\n push_int 1\n add\n print",
+             // the end of a method with locals, and its faults
+             "push_int 4\n adjust_stack -1\n ret 0, 1",
+             "push_int 4\n adjust_stack 1\n ret 0, 3",
+             "adjust_stack -2\n ret 0, 1",
+             "adjust_stack_w 15255\n adjust_stack 1\n ret 0, 1",
          })
         bodies.push_back(body);
     expectLikeTheirInstructions(bodies);

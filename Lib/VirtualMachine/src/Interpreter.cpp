@@ -87,6 +87,8 @@ constexpr TInt64 kUnlimited = std::numeric_limits<TInt64>::max();
     FUSED(local_local_ge_branch, push_local, push_local, ge, jump_if_false)                        \
     FUSED(local_const_add, push_local, push_int, add)                                              \
     FUSED(local_const_sub, push_local, push_int, sub)                                              \
+    FUSED(addr_local_const_add, push_local_addr, push_local, push_int, add)                        \
+    FUSED(addr_local_const_sub, push_local_addr, push_local, push_int, sub)                        \
     FUSED(add_local_to_local, push_local_addr, push_local, add_cell)                               \
     FUSED(increment_eq_branch, push_local_addr, inc_cell, push_local, push_int, eq, jump_if_false) \
     FUSED(increment_ne_branch, push_local_addr, inc_cell, push_local, push_int, ne, jump_if_false) \
@@ -119,7 +121,8 @@ constexpr TInt64 kUnlimited = std::numeric_limits<TInt64>::max();
     FUSED(copy_local, push_local_addr, push_local, store)                                          \
     FUSED(local_field_addr, push_local, field_addr)                                                \
     FUSED(two_locals, push_local, push_local)                                                      \
-    FUSED(call_inside, call)
+    FUSED(call_inside, call)                                                                       \
+    FUSED(adjust_ret, adjust_stack, ret)
 
 // Natives of the Fixed group that the loop runs itself, without the call through the group
 // table: X(name, function, operation). They cannot fail once their slots are on the stack.
@@ -766,18 +769,18 @@ op_push_local_addr_w:
     NEED(-1, 1);
     PUSH(SLOT_ADDRESS(TInt64(sp) + 1 + S32(1)));
     NEXT(4);
+    // Pops, or pushes zeros.
+#define ADJUST_STACK(count)                                                                        \
+    const TInt32 n = (count);                                                                      \
+    if (TInt64(sp) + n > kTopSlot || TInt64(sp) + n < -1) goto stackFault;                         \
+    for (TInt32 i = 1; i <= n; ++i) stack[sp + i] = 0;                                             \
+    sp += n
 op_adjust_stack : {
-    const TInt32 n = S8(1);
-    if (TInt64(sp) + n > kTopSlot || TInt64(sp) + n < -1) goto stackFault;
-    for (TInt32 i = 1; i <= n; ++i) stack[sp + i] = 0;
-    sp += n;
+    ADJUST_STACK(S8(1));
     NEXT(1);
 }
 op_adjust_stack_w : {
-    const TInt32 n = S32(1);
-    if (TInt64(sp) + n > kTopSlot || TInt64(sp) + n < -1) goto stackFault;
-    for (TInt32 i = 1; i <= n; ++i) stack[sp + i] = 0;
-    sp += n;
+    ADJUST_STACK(S32(1));
     NEXT(4);
 }
 op_dup:
@@ -1540,8 +1543,30 @@ op_throw_object : {
     LOCAL_CONST_ARITHMETIC(local_const_sub, -)
 #undef LOCAL_CONST_ARITHMETIC
 
-    // The cell is a stack slot; its address is never null, the stack lies well above 0.
-    // push_local_addr n; push_local m; add_cell
+    // push_local_addr n; push_local m; push_int k; add or sub: a = b + k, or f(b - k) whose
+    // result goes to a
+#define ADDR_LOCAL_CONST_ARITHMETIC(name, operation)                                               \
+    fused_##name : {                                                                               \
+        if (sp < -1 || sp > kTopSlot - 3) goto op_push_local_addr;                                 \
+        stack[sp + 1] = SLOT_ADDRESS(sp + 1 + S8(1));                                              \
+        const TUint32 a = stack[sp + 2 + S8(3)];                                                   \
+        const TUint32 b = static_cast<TUint32>(S32(5));                                            \
+        stack[sp + 3] = b;                                                                         \
+        stack[sp + 2] = a operation b;                                                             \
+        sp += 2;                                                                                   \
+        NEXT(9);                                                                                   \
+    }
+    ADDR_LOCAL_CONST_ARITHMETIC(addr_local_const_add, +)
+    ADDR_LOCAL_CONST_ARITHMETIC(addr_local_const_sub, -)
+#undef ADDR_LOCAL_CONST_ARITHMETIC
+fused_adjust_ret : { // adjust_stack n; ret: the end of a method with locals
+    ADJUST_STACK(S8(1));
+    pc += 2;
+    goto op_ret;
+}
+
+// The cell is a stack slot; its address is never null, the stack lies well above 0.
+// push_local_addr n; push_local m; add_cell
 #define ADD_LOCAL_TO_LOCAL()                                                                       \
     const TInt32 cell = sp + 1 + S8(1);                                                            \
     if (sp < -1 || sp > kTopSlot - 2 || cell < 0 || cell > kTopSlot) goto op_push_local_addr;      \
@@ -1925,6 +1950,7 @@ budgetSpent:
 #undef NOT_NULL
 #undef TRANSFER
 #undef BRANCH
+#undef ADJUST_STACK
 #undef CHARGE
 #undef PUSH
 }
