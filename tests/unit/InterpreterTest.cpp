@@ -677,6 +677,19 @@ TEST(Interpreter, FusedSequencesBehaveLikeTheirInstructions) {
              "push_int 7\n push_local_addr -1\n push_local -1\n push_int -3\n sub\n print\n print",
              "adjust_stack_w 15253\n push_local_addr -1\n push_local -2\n push_int 1\n sub",
              "adjust_stack_w 15252\n push_local_addr -1\n push_local -2\n push_int 1\n add\n print",
+             // f(n - 1) and a = f(n + 1): the argument, then the call (the slots above the top
+             // are cleared, as they hold a return address that the nops move)
+             "push_int 5\n push_local -1\n push_int 1\n sub\n call callee, -1\n print\n print\n"
+             "jump done\ncallee:\n ret 0, 1\ndone:\n adjust_stack 3\n adjust_stack -3",
+             "push_int 0\n push_int 5\n push_local_addr -2\n push_local -2\n push_int 1\n add\n"
+             "call callee, -1\n store\n print\n print\n jump done\ncallee:\n ret 0, 1\ndone:\n"
+             "adjust_stack 3\n adjust_stack -3",
+             "adjust_stack_w 15252\n push_local -1\n push_int 1\n sub\n call callee, -1\n"
+             "callee:\n ret 0, 1",
+             "adjust_stack_w 15253\n push_local -1\n push_int 1\n add\n call callee, -1\n"
+             "callee:\n ret 0, 1",
+             "adjust_stack_w 15252\n push_local_addr -1\n push_local -1\n push_int 1\n sub\n"
+             "call callee, -1\ncallee:\n ret 0, 1",
              // the end of a method with locals, and its faults
              "push_int 4\n adjust_stack -1\n ret 0, 1",
              "push_int 4\n adjust_stack 1\n ret 0, 3",

@@ -137,6 +137,11 @@ constexpr TInt64 kUnlimited = std::numeric_limits<TInt64>::max();
 #define ZENTU_INLINE_NATIVES(X) ZENTU_VALUE_NATIVES(X) ZENTU_INTO_NATIVES(X)
 constexpr TUint8 kFixedGroup = 11;
 
+// Sequences that compute a call's last argument (f(n - 1)), which go on to the call without a
+// dispatch of their own when a call_inside follows.
+#define ZENTU_ARGUMENT_CALLS(X)                                                                    \
+    X(local_const_add) X(local_const_sub) X(addr_local_const_add) X(addr_local_const_sub)
+
 // One id per opcode of the table, then the invalid instruction, then the fused sequences and
 // the inline natives.
 enum HandlerId : TUint8 {
@@ -158,7 +163,10 @@ enum HandlerId : TUint8 {
 #undef ZENTU_ADDRESS_ID
                     H_two_locals_fixed,
     H_addr_two_locals_fixed,
-    kHandlerCount
+#define ZENTU_ARGUMENT_CALL_ID(name) H_##name##_call,
+    ZENTU_ARGUMENT_CALLS(ZENTU_ARGUMENT_CALL_ID)
+#undef ZENTU_ARGUMENT_CALL_ID
+        kHandlerCount
 };
 static_assert(kHandlerCount <= 256);
 
@@ -279,6 +287,24 @@ constexpr Chain kPairChains[] = {
 };
 constexpr Chain kAddressPairChains[] = {{H_two_locals_fixed, H_addr_two_locals_fixed}};
 
+constexpr Chain kArgumentCalls[] = {
+#define ZENTU_ARGUMENT_CALL_CHAIN(name) {H_##name, H_##name##_call},
+    ZENTU_ARGUMENT_CALLS(ZENTU_ARGUMENT_CALL_CHAIN)
+#undef ZENTU_ARGUMENT_CALL_CHAIN
+};
+
+// The bytes each argument sequence covers: what lies between it and its call.
+size_t lengthOfFusion(TUint8 id) {
+    for (const Fusion& f : kFusions) {
+        if (f.id != id) continue;
+        size_t length = 0;
+        for (int i = 0; i < f.count; ++i)
+            length += 1 + opcodeInfo(static_cast<TUint8>(f.instructions[i])).operandBytes;
+        return length;
+    }
+    return 0;
+}
+
 // Gives the instruction at p, with plain handler id plain, the chained handler when the
 // instruction after it (next bytes on) has one of the handlers the chains start from.
 template <size_t kCount>
@@ -321,12 +347,20 @@ void buildDispatchIds(const Vec<signed char>& code, std::vector<TUint8>& ids) {
             }
         }
     }
+    size_t argumentLengths[std::size(kArgumentCalls)];
+    for (size_t i = 0; i < std::size(kArgumentCalls); ++i)
+        argumentLengths[i] = lengthOfFusion(kArgumentCalls[i].from);
     // From the end, so that an address chains to a constant that has already chained.
     for (size_t p = size; p-- > 0;) {
         chain(kLongChains, ids, p, H_push_long, 9);
         chain(kAddressChains, ids, p, H_push_local_addr, 2);
         chain(kPairChains, ids, p, H_two_locals, 4);
         chain(kAddressPairChains, ids, p, H_push_local_addr, 2);
+        for (size_t i = 0; i < std::size(kArgumentCalls); ++i) {
+            const size_t next = p + argumentLengths[i];
+            if (ids[p] == kArgumentCalls[i].from && next < ids.size() && ids[next] == H_call_inside)
+                ids[p] = kArgumentCalls[i].to;
+        }
     }
 }
 
@@ -501,8 +535,9 @@ private:
         return static_cast<TUint32>(methodIndex) < vm.callerSlots.size();
     }
 
-    // Appends a call's records; false when too many calls are active.
-    bool pushCall(TInt32 methodIndex, TInt32 returnSlot, size_t methods);
+    // Appends a call's records, pushed being the slots the method's caller pushed; false when
+    // too many calls are active.
+    bool pushCall(TInt32 methodIndex, TInt32 returnSlot, TInt64 pushed);
 
     // The loop; with kCounted it spends the instruction budget.
     template <bool kCounted> void loop();
@@ -565,13 +600,10 @@ void VirtualMachine::enterCall(TInt32 methodIndex, TInt32 returnSlot) {
     frameStack.append(static_cast<TInt32>(std::clamp<TInt64>(returnSlot - pushed, -1, kTopSlot)));
 }
 
-// enterCall for the loop, inlined, after the method index is checked: methods is the size of
-// the method table.
+// enterCall for the loop, inlined, after the method index is checked.
 [[gnu::always_inline]] inline bool Interpreter::pushCall(TInt32 methodIndex, TInt32 returnSlot,
-                                                         size_t methods) {
+                                                         TInt64 pushed) {
     if (vm.methodStack.size() >= kMaxCallDepth) return false;
-    const size_t index = static_cast<TUint32>(methodIndex);
-    const TInt64 pushed = index < methods ? vm.callerSlots.data()[index] : 0;
     vm.methodStack.append(methodIndex);
     vm.frameStack.append(
         static_cast<TInt32>(std::clamp<TInt64>(returnSlot - pushed, -1, kTopSlot)));
@@ -660,6 +692,9 @@ template <bool kCounted> void Interpreter::loop() {
 #undef ZENTU_ADDRESS_LABEL
             && two_locals_fixed,
         &&addr_two_locals_fixed,
+#define ZENTU_ARGUMENT_CALL_LABEL(name) &&name##_call,
+        ZENTU_ARGUMENT_CALLS(ZENTU_ARGUMENT_CALL_LABEL)
+#undef ZENTU_ARGUMENT_CALL_LABEL
     };
     static_assert(std::size(kLabels) == kHandlerCount);
 
@@ -1195,13 +1230,16 @@ op_jump_w:
 #define CALL(label, JUMP)                                                                          \
     label : {                                                                                      \
         NEED(-1, 1);                                                                               \
+        /* a negative index stands for no method: nothing pushed */                                \
         const TInt32 methodIndex = S32(5);                                                         \
-        const size_t methods = vm.callerSlots.size();                                              \
-        if (methodIndex >= 0 && static_cast<size_t>(methodIndex) >= methods) {                     \
+        TInt64 pushed = 0;                                                                         \
+        if (static_cast<TUint32>(methodIndex) < vm.callerSlots.size()) {                           \
+            pushed = vm.callerSlots.data()[methodIndex];                                           \
+        } else if (methodIndex >= 0) {                                                             \
             SAVE(8);                                                                               \
             raise(KErrInvalidArgument);                                                            \
         }                                                                                          \
-        if (!pushCall(methodIndex, sp + 1, methods)) {                                             \
+        if (!pushCall(methodIndex, sp + 1, pushed)) {                                              \
             SAVE(8);                                                                               \
             vm.fatalError("Stack overflow", vm.pc);                                                \
         }                                                                                          \
@@ -1223,7 +1261,8 @@ op_call_virtual : {
     const TInt32 methodIndex = entry->methodIndex;
     if (!isMethod(methodIndex)) raise(KErrInvalidArgument);
     const TInt32 target = entry->codeOffset;
-    if (!pushCall(methodIndex, sp, vm.callerSlots.size())) vm.fatalError("Stack overflow", vm.pc);
+    if (!pushCall(methodIndex, sp, vm.callerSlots[methodIndex]))
+        vm.fatalError("Stack overflow", vm.pc);
     stack[sp] = static_cast<TUint32>(pc + 5);
     TRANSFER(target);
 }
@@ -1530,23 +1569,29 @@ op_throw_object : {
 #undef LOCAL_LOCAL_BRANCH
 
     // push_local n; push_int k; add or sub
-#define LOCAL_CONST_ARITHMETIC(name, operation)                                                    \
-    fused_##name : {                                                                               \
+    // ... and the same going straight on to the call after it.
+#define THEN_CALL(operandBytes)                                                                    \
+    pc += (operandBytes) + 1;                                                                      \
+    goto fused_call_inside
+#define LOCAL_CONST_ARITHMETIC(label, operation, THEN)                                             \
+    label : {                                                                                      \
         if (sp < -1 || sp > kTopSlot - 2) goto op_push_local;                                      \
         const TUint32 a = LOCAL(S8(1));                                                            \
         const TUint32 b = static_cast<TUint32>(S32(3));                                            \
         stack[sp + 2] = b;                                                                         \
         stack[++sp] = a operation b;                                                               \
-        NEXT(7);                                                                                   \
+        THEN(7);                                                                                   \
     }
-    LOCAL_CONST_ARITHMETIC(local_const_add, +)
-    LOCAL_CONST_ARITHMETIC(local_const_sub, -)
+    LOCAL_CONST_ARITHMETIC(fused_local_const_add, +, NEXT)
+    LOCAL_CONST_ARITHMETIC(fused_local_const_sub, -, NEXT)
+    LOCAL_CONST_ARITHMETIC(local_const_add_call, +, THEN_CALL)
+    LOCAL_CONST_ARITHMETIC(local_const_sub_call, -, THEN_CALL)
 #undef LOCAL_CONST_ARITHMETIC
 
     // push_local_addr n; push_local m; push_int k; add or sub: a = b + k, or f(b - k) whose
     // result goes to a
-#define ADDR_LOCAL_CONST_ARITHMETIC(name, operation)                                               \
-    fused_##name : {                                                                               \
+#define ADDR_LOCAL_CONST_ARITHMETIC(label, operation, THEN)                                        \
+    label : {                                                                                      \
         if (sp < -1 || sp > kTopSlot - 3) goto op_push_local_addr;                                 \
         stack[sp + 1] = SLOT_ADDRESS(sp + 1 + S8(1));                                              \
         const TUint32 a = stack[sp + 2 + S8(3)];                                                   \
@@ -1554,11 +1599,14 @@ op_throw_object : {
         stack[sp + 3] = b;                                                                         \
         stack[sp + 2] = a operation b;                                                             \
         sp += 2;                                                                                   \
-        NEXT(9);                                                                                   \
+        THEN(9);                                                                                   \
     }
-    ADDR_LOCAL_CONST_ARITHMETIC(addr_local_const_add, +)
-    ADDR_LOCAL_CONST_ARITHMETIC(addr_local_const_sub, -)
+    ADDR_LOCAL_CONST_ARITHMETIC(fused_addr_local_const_add, +, NEXT)
+    ADDR_LOCAL_CONST_ARITHMETIC(fused_addr_local_const_sub, -, NEXT)
+    ADDR_LOCAL_CONST_ARITHMETIC(addr_local_const_add_call, +, THEN_CALL)
+    ADDR_LOCAL_CONST_ARITHMETIC(addr_local_const_sub_call, -, THEN_CALL)
 #undef ADDR_LOCAL_CONST_ARITHMETIC
+#undef THEN_CALL
 fused_adjust_ret : { // adjust_stack n; ret: the end of a method with locals
     ADJUST_STACK(S8(1));
     pc += 2;
