@@ -58,7 +58,9 @@ public:
 struct TorchTest : ::testing::Test {
     VirtualMachine vm;
     std::shared_ptr<FakeCamera> camera = std::make_shared<FakeCamera>();
-    std::string coverPath = ::testing::TempDir() + "zentu-cover-state";
+    // ctest runs each test in its own process at once, so each needs its own cover file.
+    std::string coverPath = ::testing::TempDir() + "zentu-cover-state-" +
+                            ::testing::UnitTest::GetInstance()->current_test_info()->name();
     std::unique_ptr<DeviceExtensions> extensions =
         std::make_unique<DeviceExtensions>(vm, nullptr, camera, coverPath);
 
