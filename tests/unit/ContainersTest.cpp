@@ -163,6 +163,20 @@ TEST(Arena, UntouchedMemoryReadsZeroAndTheTopWordIsSafe) {
     EXPECT_EQ(arena.int32(0x1234), 0x01020304);
 }
 
+TEST(Arena, ADoubleWordsHighWordWrapsAsAddressesDo) {
+    Arena arena;
+    const ArenaCells cells = arena.cells();
+    const struct {
+        Address at, high;
+    } cases[] = {{0x2000, 0x2004}, {0xFFFFFFF8u, 0xFFFFFFFCu}, {0xFFFFFFFCu, 0}, {0xFFFFFFFEu, 2}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.at);
+        cells.setDoubleWord(c.at, 0x1122334455667788u);
+        EXPECT_EQ(arena.word(c.at), 0x55667788u);
+        EXPECT_EQ(arena.word(c.high), 0x11223344u);
+    }
+}
+
 TEST(Arena, BytesRangeCheck) {
     Arena arena;
     EXPECT_EQ(raisedCode([&] { arena.bytes(0xFFFFFFF0u, 0x10); }), 0);

@@ -163,6 +163,10 @@ TEST(ORawArithmetic, SaturatesAtTheExtremes) {
     EXPECT_EQ(ORaw::multiply(ORaw::kMin, -kOne), ORaw::kMax);
     EXPECT_EQ(ORaw::multiply(1, 1), 0);
     EXPECT_EQ(ORaw::multiply(-1, 1), 0);
+    // The product is -(2^95 + 1): just below the range, it rounds toward zero into it; its
+    // negation lies just above the range and saturates.
+    EXPECT_EQ(ORaw::multiply(-3011347479614249131, 13154935299), ORaw::kMin);
+    EXPECT_EQ(ORaw::multiply(3011347479614249131, 13154935299), ORaw::kMax);
     EXPECT_EQ(ORaw::abs(ORaw::kMin), ORaw::kMax);
     EXPECT_EQ(ORaw::abs(-kOne), kOne);
     EXPECT_EQ(ORaw::negate(ORaw::kMin), ORaw::kMax);

@@ -17,6 +17,12 @@ public:
     TUint16 unit(Address a) const { return load<TUint16>(a); }
     TUint8 byte(Address a) const { return base[a]; }
     void setWord(Address a, TUint32 v) const { store(a, v); }
+    // The low word at a and the high word at a + 4, which wraps as every address does.
+    void setDoubleWord(Address a, TUint64 v) const {
+        if (a <= ~Address(0) - 7) return store(a, v);
+        setWord(a, TUint32(v));
+        setWord(a + 4u, TUint32(v >> 32));
+    }
     void setUnit(Address a, TUint16 v) const { store(a, v); }
     void setByte(Address a, TUint8 v) const { base[a] = v; }
 

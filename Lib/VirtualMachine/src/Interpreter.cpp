@@ -378,46 +378,61 @@ TInt32 remainder(TInt32 a, TInt32 b) {
     return b == -1 ? 0 : a % b;
 }
 
+// A Fixed value in two slots, low word first. Whole, so that a load in the next iteration of a
+// loop takes the value straight from the store before it.
+TInt64 loadFixed(const TUint32* pair) {
+    TInt64 value;
+    std::memcpy(&value, pair, sizeof value);
+    return value;
+}
+void storeFixed(TUint32* pair, TInt64 value) {
+    std::memcpy(pair, &value, sizeof value);
+}
+
 // A run of Fixed steps (see the loop): the value after them and the pc after the last.
 struct FixedRun {
     TInt64 value;
     TInt32 pc;
 };
 
-// The steps push_long k; native (a value form) from pc on, at most maxSteps of them. Out of
-// line, so that the loop's registers stay as its handlers need them.
+// Each runs the steps from pc on, at most maxSteps of them, keeps the value in a register from
+// the first to the last and leaves it in pair. Out of line, so that the loop's registers stay
+// as its handlers need them.
+
+// Steps push_long k; native (a value form), on value; the last constant stays above pair.
 [[gnu::noinline]] FixedRun runValueSteps(const TUint8* ids, const TUint8* code, TInt32 pc,
-                                         TInt64 value, TInt64 maxSteps) {
+                                         TInt64 value, TInt64 maxSteps, TUint32* pair) {
     for (; maxSteps > 0; --maxSteps, pc += 12) {
         switch (ids[pc]) {
 #define VALUE_STEP(name, function, operation)                                                      \
-    case H_long_##name: value = operation(value, readInt64(code + pc + 1)); break;
+    case H_long_##name: value = operation(value, readInt64(code + pc + 1)); continue;
             ZENTU_VALUE_NATIVES(VALUE_STEP)
 #undef VALUE_STEP
-        default: return {value, pc};
         }
+        break;
     }
+    storeFixed(pair, value);
+    std::memcpy(pair + 2, code + pc - 11, 8);
     return {value, pc};
 }
 
-// The steps push_local_addr n; push_long k; native (an in-place form) from pc on, all with
-// the n of the first, at most maxSteps of them.
-[[gnu::noinline]] FixedRun runIntoSteps(const TUint8* ids, const TUint8* code, TInt32 pc,
-                                        TInt64 value, TInt64 maxSteps) {
+// Steps push_local_addr n; push_long k; native (an in-place form), all with the n of the
+// first, on the local in pair.
+[[gnu::noinline]] TInt32 runIntoSteps(const TUint8* ids, const TUint8* code, TInt32 pc,
+                                      TInt64 maxSteps, TUint32* pair) {
     const TUint8 local = code[pc + 1];
-    for (; maxSteps > 0; --maxSteps, pc += 14) {
+    TInt64 value = loadFixed(pair);
+    for (; maxSteps > 0 && code[pc + 1] == local; --maxSteps, pc += 14) {
         switch (ids[pc]) {
 #define INTO_STEP(name, function, operation)                                                       \
-    case H_addr_long_##name:                                                                       \
-        if (code[pc + 1] != local) return {value, pc};                                             \
-        value = operation(value, readInt64(code + pc + 3));                                        \
-        break;
+    case H_addr_long_##name: value = operation(value, readInt64(code + pc + 3)); continue;
             ZENTU_INTO_NATIVES(INTO_STEP)
 #undef INTO_STEP
-        default: return {value, pc};
         }
+        break;
     }
-    return {value, pc};
+    storeFixed(pair, value);
+    return pc;
 }
 
 TUint32 shiftRight(TUint32 x, TInt32 k);
@@ -704,6 +719,7 @@ template <bool kCounted> void Interpreter::loop() {
     if (targets.empty())
         for (TUint8 id : vm.dispatchIds) targets.push_back(kLabels[id]);
     const void* const* const handlers = targets.data();
+    const TUint8* const ids = vm.dispatchIds.data();
     const TUint64 codeSize = static_cast<TUint64>(vm.code.size());
     const Address stackBase = vm.operandStack;
     const ArenaCells cells = mem.cells();
@@ -1898,37 +1914,37 @@ addr_two_locals_fixed: // push_local_addr n; then push_local m; push_local k; th
     goto two_locals_fixed;
 two_locals_fixed : { // push_local n; push_local m; then a run: the ids chain only then
     if (sp < -1 || sp > kTopSlot - 4) goto fused_two_locals;
-    const TUint32 low = LOCAL(S8(1));
-    stack[sp + 1] = low;
-    const TUint32 high = stack[sp + 2 + S8(3)];
-    stack[sp + 2] = high;
+    if (S8(1) == S8(3)) { // both words of one local
+        fixedValue = loadFixed(&LOCAL(S8(1)));
+        storeFixed(stack + sp + 1, fixedValue);
+    } else {
+        const TUint32 low = LOCAL(S8(1));
+        stack[sp + 1] = low;
+        const TUint32 high = stack[sp + 2 + S8(3)];
+        stack[sp + 2] = high;
+        fixedValue = joinWords(low, high);
+    }
     sp += 2;
     pc += 4;
     if constexpr (kCounted)
         if (--budget < 0) goto budgetSpent;
-    fixedValue = joinWords(low, high);
 }
 value_run : {
-    const FixedRun run = runValueSteps(vm.dispatchIds.data(), code, pc, fixedValue,
-                                       kCounted ? budget + 1 : kUnlimited);
-    if constexpr (kCounted) budget -= (run.pc - pc) / 12;
-    pc = run.pc;
-    const TInt64 value = run.value;
-    const TUint32 low = static_cast<TUint32>(value);
-    const TUint32 high = static_cast<TUint32>(TUint64(value) >> 32);
-    stack[sp - 1] = low;
-    stack[sp] = high;
-    std::memcpy(stack + sp + 1, code + pc - 11, 8);
-    if constexpr (kCounted)
+    const FixedRun run = runValueSteps(ids, code, pc, fixedValue,
+                                       kCounted ? budget + 1 : kUnlimited, stack + sp - 1);
+    if constexpr (kCounted) {
+        budget -= (run.pc - pc) / 12;
+        pc = run.pc;
         if (budget < 0) goto budgetSpent;
-    if (vm.dispatchIds[pc] == H_pack_into && code[pc + 1] == 2 && sp >= 2) {
+    }
+    pc = run.pc;
+    if (ids[pc] == H_pack_into && code[pc + 1] == 2 && sp >= 2) {
         // The cell must not overlap the two slots it is filled from, which pack_into reads
         // one after the other.
         const Address cell = stack[sp - 2];
         const TUint64 from = SLOT_ADDRESS(sp - 1);
         if (cell != 0 && (TUint64(cell) + 8 <= from || cell >= from + 8)) {
-            cells.setWord(cell, low);
-            cells.setWord(cell + 4u, high);
+            cells.setDoubleWord(cell, TUint64(run.value));
             sp -= 3;
             NEXT(1);
         }
@@ -1947,14 +1963,10 @@ value_run : {
 #undef INTO_RUN_ENTRY
 into_run : {
     const TInt32 cell = sp + 1 + S8(1);
-    const FixedRun run =
-        runIntoSteps(vm.dispatchIds.data(), code, pc, joinWords(stack[cell], stack[cell + 1]),
-                     kCounted ? budget + 1 : kUnlimited);
-    if constexpr (kCounted) budget -= (run.pc - pc) / 14;
-    pc = run.pc;
-    const TInt64 value = run.value;
-    stack[cell] = static_cast<TUint32>(value);
-    stack[cell + 1] = static_cast<TUint32>(TUint64(value) >> 32);
+    const TInt32 runPc =
+        runIntoSteps(ids, code, pc, kCounted ? budget + 1 : kUnlimited, stack + cell);
+    if constexpr (kCounted) budget -= (runPc - pc) / 14;
+    pc = runPc;
     stack[sp + 1] = SLOT_ADDRESS(cell);
     std::memcpy(stack + sp + 2, code + pc - 11, 8);
     if constexpr (kCounted)
