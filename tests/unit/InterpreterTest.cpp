@@ -609,6 +609,12 @@ void expectLikeTheirInstructions(const std::vector<std::string>& bodies) {
         }
         EXPECT_EQ(fused.log, plain.log);
         EXPECT_EQ(fused.sp, plain.sp);
+        // Without a budget the loop counts nothing, and some sequences run other code then.
+        const Outcome uncounted = runProgram(program(body + deadSlots));
+        EXPECT_EQ(uncounted.ending, plain.ending);
+        EXPECT_EQ(uncounted.errorCode, plain.errorCode);
+        EXPECT_EQ(uncounted.log, plain.log);
+        EXPECT_EQ(uncounted.sp, plain.sp);
     }
 }
 
@@ -848,6 +854,12 @@ TEST(Interpreter, FixedRunsBehaveLikeTheirInstructions) {
             bodies.push_back(xy + "push_local_addr " + address +
                              "\n push_local -5\n push_local -5\n" + run +
                              "pack_into 2\n push_local 3\n print\n print\n print\n print\n print");
+        // a local updated through its own address (x = x op k1 op k2): x, the top slot, the
+        // pushed address itself, the slot above it
+        for (const auto& [address, word] :
+             {std::pair{"-4", "-5"}, {"-1", "-2"}, {"0", "-1"}, {"1", "0"}})
+            bodies.push_back(xy + "push_local_addr " + address + "\n push_local " + word +
+                             "\n push_local " + word + "\n" + run + "pack_into 2\n print\n print");
         bodies.push_back(xy + "push_int 0\n push_local -5\n push_local -5\n" + run + "pack_into 2");
         bodies.push_back(xy + "push_local -4\n push_local -4\n" + run + "print\n print");
         // one word of x and one of y, and the pushed slot itself

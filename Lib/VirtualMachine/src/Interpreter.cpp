@@ -41,7 +41,6 @@ constexpr TInt64 kMinHandlerCount = std::numeric_limits<TInt32>::min() / 2;
 // Every active call keeps a return address on the operand stack, so no correct program has
 // more calls active than the stack has slots.
 constexpr int kMaxCallDepth = VirtualMachine::kStackSlots;
-constexpr TInt64 kUnlimited = std::numeric_limits<TInt64>::max();
 
 // x += y followed by the test at the bottom of a counting loop.
 #define ZENTU_ACCUMULATE(FUSED, relation)                                                          \
@@ -163,6 +162,7 @@ enum HandlerId : TUint8 {
 #undef ZENTU_ADDRESS_ID
                     H_two_locals_fixed,
     H_addr_two_locals_fixed,
+    H_update_local_fixed,
 #define ZENTU_ARGUMENT_CALL_ID(name) H_##name##_call,
     ZENTU_ARGUMENT_CALLS(ZENTU_ARGUMENT_CALL_ID)
 #undef ZENTU_ARGUMENT_CALL_ID
@@ -287,6 +287,24 @@ constexpr Chain kPairChains[] = {
 };
 constexpr Chain kAddressPairChains[] = {{H_two_locals_fixed, H_addr_two_locals_fixed}};
 
+constexpr bool isValueStep(TUint8 id) {
+#define ZENTU_VALUE_STEP_ID(name, ...) id == H_long_##name ||
+    return ZENTU_VALUE_NATIVES(ZENTU_VALUE_STEP_ID) false;
+#undef ZENTU_VALUE_STEP_ID
+}
+
+// Whether the addr_two_locals_fixed at p pushes the address of a local and then its two words,
+// and its run ends in pack_into 2: a Fixed local updated by constants (x = x * a * b).
+bool updatesItsLocal(const TUint8* bytes, const std::vector<TUint8>& ids, size_t p) {
+    const int local = static_cast<TInt8>(bytes[p + 1]);
+    if (static_cast<TInt8>(bytes[p + 3]) != local - 1 ||
+        static_cast<TInt8>(bytes[p + 5]) != local - 1)
+        return false;
+    size_t q = p + 6;
+    while (isValueStep(ids[q])) q += 12;
+    return ids[q] == H_pack_into && bytes[q + 1] == 2;
+}
+
 constexpr Chain kArgumentCalls[] = {
 #define ZENTU_ARGUMENT_CALL_CHAIN(name) {H_##name, H_##name##_call},
     ZENTU_ARGUMENT_CALLS(ZENTU_ARGUMENT_CALL_CHAIN)
@@ -361,6 +379,8 @@ void buildDispatchIds(const Vec<signed char>& code, std::vector<TUint8>& ids) {
             if (ids[p] == kArgumentCalls[i].from && next < ids.size() && ids[next] == H_call_inside)
                 ids[p] = kArgumentCalls[i].to;
         }
+        if (ids[p] == H_addr_two_locals_fixed && updatesItsLocal(bytes, ids, p))
+            ids[p] = H_update_local_fixed;
     }
 }
 
@@ -396,13 +416,14 @@ struct FixedRun {
 };
 
 // Each runs the steps from pc on, at most maxSteps of them, keeps the value in a register from
-// the first to the last and leaves it in pair. Out of line, so that the loop's registers stay
-// as its handlers need them.
+// the first to the last and leaves it in pair; maxSteps counts only where the budget does.
+// Out of line, so that the loop's registers stay as its handlers need them.
 
 // Steps push_long k; native (a value form), on value; the last constant stays above pair.
+template <bool kCounted>
 [[gnu::noinline]] FixedRun runValueSteps(const TUint8* ids, const TUint8* code, TInt32 pc,
                                          TInt64 value, TInt64 maxSteps, TUint32* pair) {
-    for (; maxSteps > 0; --maxSteps, pc += 12) {
+    for (; !kCounted || maxSteps > 0; --maxSteps, pc += 12) {
         switch (ids[pc]) {
 #define VALUE_STEP(name, function, operation)                                                      \
     case H_long_##name: value = operation(value, readInt64(code + pc + 1)); continue;
@@ -418,11 +439,12 @@ struct FixedRun {
 
 // Steps push_local_addr n; push_long k; native (an in-place form), all with the n of the
 // first, on the local in pair.
+template <bool kCounted>
 [[gnu::noinline]] TInt32 runIntoSteps(const TUint8* ids, const TUint8* code, TInt32 pc,
                                       TInt64 maxSteps, TUint32* pair) {
     const TUint8 local = code[pc + 1];
     TInt64 value = loadFixed(pair);
-    for (; maxSteps > 0 && code[pc + 1] == local; --maxSteps, pc += 14) {
+    for (; (!kCounted || maxSteps > 0) && code[pc + 1] == local; --maxSteps, pc += 14) {
         switch (ids[pc]) {
 #define INTO_STEP(name, function, operation)                                                       \
     case H_addr_long_##name: value = operation(value, readInt64(code + pc + 3)); continue;
@@ -706,7 +728,7 @@ template <bool kCounted> void Interpreter::loop() {
                         ZENTU_INTO_NATIVES(ZENTU_ADDRESS_LABEL)
 #undef ZENTU_ADDRESS_LABEL
             && two_locals_fixed,
-        &&addr_two_locals_fixed,
+        &&addr_two_locals_fixed, &&update_local_fixed,
 #define ZENTU_ARGUMENT_CALL_LABEL(name) &&name##_call,
         ZENTU_ARGUMENT_CALLS(ZENTU_ARGUMENT_CALL_LABEL)
 #undef ZENTU_ARGUMENT_CALL_LABEL
@@ -1904,6 +1926,18 @@ fused_two_locals : { // push_local n; push_local m
     goto value_run;
     ZENTU_VALUE_NATIVES(VALUE_RUN_ENTRY)
 #undef VALUE_RUN_ENTRY
+update_local_fixed : { // push_local_addr n; push_local n - 1 twice; a run; pack_into 2
+    // Runs as the in-place form would, on a local below the top; the address and the
+    // run's slots above the top get what the instructions leave in them.
+    const TInt32 cell = sp + 1 + S8(1);
+    if (kCounted || sp > kTopSlot - 5 || cell < 0 || cell >= sp) goto addr_two_locals_fixed;
+    stack[sp + 1] = SLOT_ADDRESS(cell);
+    const FixedRun run =
+        runValueSteps<false>(ids, code, pc + 6, loadFixed(stack + cell), 0, stack + sp + 2);
+    storeFixed(stack + cell, run.value);
+    pc = run.pc;
+    NEXT(1);
+}
 addr_two_locals_fixed: // push_local_addr n; then push_local m; push_local k; then a run
     if (sp < -1 || sp > kTopSlot - 5) goto op_push_local_addr;
     stack[sp + 1] = SLOT_ADDRESS(sp + 1 + S8(1));
@@ -1914,7 +1948,7 @@ addr_two_locals_fixed: // push_local_addr n; then push_local m; push_local k; th
     goto two_locals_fixed;
 two_locals_fixed : { // push_local n; push_local m; then a run: the ids chain only then
     if (sp < -1 || sp > kTopSlot - 4) goto fused_two_locals;
-    if (S8(1) == S8(3)) { // both words of one local
+    if (S8(1) == S8(3) && S8(1) != -1) { // both words of one local, not the one first pushed
         fixedValue = loadFixed(&LOCAL(S8(1)));
         storeFixed(stack + sp + 1, fixedValue);
     } else {
@@ -1930,8 +1964,8 @@ two_locals_fixed : { // push_local n; push_local m; then a run: the ids chain on
         if (--budget < 0) goto budgetSpent;
 }
 value_run : {
-    const FixedRun run = runValueSteps(ids, code, pc, fixedValue,
-                                       kCounted ? budget + 1 : kUnlimited, stack + sp - 1);
+    const FixedRun run =
+        runValueSteps<kCounted>(ids, code, pc, fixedValue, budget + 1, stack + sp - 1);
     if constexpr (kCounted) {
         budget -= (run.pc - pc) / 12;
         pc = run.pc;
@@ -1963,8 +1997,7 @@ value_run : {
 #undef INTO_RUN_ENTRY
 into_run : {
     const TInt32 cell = sp + 1 + S8(1);
-    const TInt32 runPc =
-        runIntoSteps(ids, code, pc, kCounted ? budget + 1 : kUnlimited, stack + cell);
+    const TInt32 runPc = runIntoSteps<kCounted>(ids, code, pc, budget + 1, stack + cell);
     if constexpr (kCounted) budget -= (runPc - pc) / 14;
     pc = runPc;
     stack[sp + 1] = SLOT_ADDRESS(cell);
