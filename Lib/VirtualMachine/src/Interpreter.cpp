@@ -1966,12 +1966,10 @@ two_locals_fixed : { // push_local n; push_local m; then a run: the ids chain on
 value_run : {
     const FixedRun run =
         runValueSteps<kCounted>(ids, code, pc, fixedValue, budget + 1, stack + sp - 1);
-    if constexpr (kCounted) {
-        budget -= (run.pc - pc) / 12;
-        pc = run.pc;
-        if (budget < 0) goto budgetSpent;
-    }
+    if constexpr (kCounted) budget -= (run.pc - pc) / 12;
     pc = run.pc;
+    if constexpr (kCounted)
+        if (budget < 0) goto budgetSpent;
     if (ids[pc] == H_pack_into && code[pc + 1] == 2 && sp >= 2) {
         // The cell must not overlap the two slots it is filled from, which pack_into reads
         // one after the other.

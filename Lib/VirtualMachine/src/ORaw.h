@@ -45,8 +45,8 @@ public:
         return __builtin_sub_overflow(a, b, &difference) ? (a < 0 ? kMin : kMax) : difference;
     }
     // The full-width product with its low 32 bits dropped toward zero, as if the magnitudes
-    // were multiplied and the sign applied last.
-    // Worked on the product's two halves, which keeps a Fixed run to a few instructions a step.
+    // were multiplied and the sign applied last. Worked on the product's two halves, which
+    // keeps a step of a Fixed run to a few instructions.
     static TInt64 multiply(TInt64 a, TInt64 b) {
         const __int128 product = static_cast<__int128>(a) * b;
         TInt64 high = TInt64(TUint64(product >> 64));
