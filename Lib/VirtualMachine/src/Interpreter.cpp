@@ -35,6 +35,13 @@ static_assert(std::endian::native == std::endian::little, "operands are read as 
 namespace {
 
 constexpr TInt32 kTopSlot = VirtualMachine::kStackSlots - 1;
+
+// Whether cell is a slot below the top sp (which may be -1) with room more slots above sp; in
+// two comparisons, as Fixed runs check it every iteration.
+constexpr bool isLocalWithRoom(TInt32 cell, TInt32 sp, TInt32 room) {
+    return TUint32(sp) <= TUint32(kTopSlot - room) && TUint32(cell) < TUint32(sp);
+}
+
 constexpr TInt32 kMaxHandlers = VirtualMachine::kHandlerRecords - 1;
 // A negative handler count only comes from unbalanced 0x76 operands; far below zero it stops.
 constexpr TInt64 kMinHandlerCount = std::numeric_limits<TInt32>::min() / 2;
@@ -1930,7 +1937,7 @@ update_local_fixed : { // push_local_addr n; push_local n - 1 twice; a run; pack
     // Runs as the in-place form would, on a local below the top; the address and the
     // run's slots above the top get what the instructions leave in them.
     const TInt32 cell = sp + 1 + S8(1);
-    if (kCounted || sp > kTopSlot - 5 || cell < 0 || cell >= sp) goto addr_two_locals_fixed;
+    if (kCounted || !isLocalWithRoom(cell, sp, 5)) goto addr_two_locals_fixed;
     stack[sp + 1] = SLOT_ADDRESS(cell);
     const FixedRun run =
         runValueSteps<false>(ids, code, pc + 6, loadFixed(stack + cell), 0, stack + sp + 2);
@@ -1988,7 +1995,7 @@ value_run : {
 #define INTO_RUN_ENTRY(name, ...)                                                                  \
     addr_long_##name : {                                                                           \
         const TInt32 cell = sp + 1 + S8(1);                                                        \
-        if (sp > kTopSlot - 3 || cell < 0 || cell >= sp) goto chained_addr_long_##name;            \
+        if (!isLocalWithRoom(cell, sp, 3)) goto chained_addr_long_##name;                          \
         goto into_run;                                                                             \
     }
     ZENTU_INTO_NATIVES(INTO_RUN_ENTRY)
