@@ -52,7 +52,9 @@ if [ -n "${DISPLAY:-}" ]; then
   exit
 fi
 
-Xvfb -displayfd 3 -screen 0 800x480x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+# Keys do not repeat for a minute: a repeat is a release and a press, and the screenshot of
+# "A" held down must not fall between them.
+Xvfb -displayfd 3 -screen 0 800x480x24 -nolisten tcp -ardelay 60000 3>"$work/display" 2>/dev/null &
 pids+=($!)
 await "$work/display" "Xvfb"
 export DISPLAY=:$(cat "$work/display")
