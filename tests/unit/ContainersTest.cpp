@@ -203,8 +203,7 @@ long residentKiB(const void* address) {
     return -1;
 }
 
-// Huge pages serve only what the runtime reserves: words that bytecode writes at scattered
-// addresses cost a small page each, not 2 MiB.
+// Words that bytecode writes at scattered addresses cost a small page each, not 2 MiB.
 TEST(Arena, ScatteredWritesStayInSmallPages) {
     Arena arena;
     for (Address a = 0x40000000u; a < 0xC0000000u; a += 0x4000000u) arena.setWord(a, 1);

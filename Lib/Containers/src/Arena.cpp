@@ -2,8 +2,6 @@
 
 #include "ErrorHandling.h"
 
-#include <algorithm>
-#include <cstdint>
 #include <new>
 #include <sys/mman.h>
 
@@ -21,21 +19,8 @@ int blockClass(TUint32 size) {
     return k;
 }
 
-// Huge pages where the runtime itself allocates: it fills the arena from the bottom up, so they
-// cost little memory and spare a page fault per 4 KiB (a program that builds many objects spent
-// half its time in them). Bytecode writing at scattered addresses still touches 4 KiB a page.
-// Huge pages are aligned in the address space, not in the arena; the one holding `from` was
-// advised with the reservation before it, if any.
-void adviseHugePages(TUint8* base, TUint64 from, TUint64 to) {
-    constexpr std::uintptr_t kHugePage = std::uintptr_t(2) << 20;
-    const auto roundUp = [](std::uintptr_t a) { return (a + kHugePage - 1) & ~(kHugePage - 1); };
-    const std::uintptr_t start = roundUp(std::uintptr_t(base) + from);
-    const std::uintptr_t end =
-        std::min(roundUp(std::uintptr_t(base) + to), std::uintptr_t(base) + Arena::kSize);
-    if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
-}
-
 // Address space of which only the pages written cost memory; unwritten ones read as zeros.
+// Small pages throughout: see docs/ARCHITECTURE.md for why not huge ones.
 void* reserveZeroed(TUint64 bytes) {
     void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
                    MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
@@ -63,7 +48,6 @@ Address Arena::reserve(TUint32 size) {
     TUint64 aligned = (TUint64(size) + 15) & ~TUint64(15);
     if (top + aligned > kSize) raise(KErrInvalidArgument, "Out of memory");
     Address start = static_cast<Address>(top);
-    adviseHugePages(base, top, top + aligned);
     top += aligned;
     return start;
 }
