@@ -275,6 +275,38 @@ TEST_F(StringNatives, LongPatternsAreSearchedLikeShortOnes) {
     EXPECT_EQ(one(38, {s, str(u"abababababababab"), 1}), 600);
 }
 
+// Every text of up to five units over {a, A, b} against every pattern of up to three: the first
+// and the last occurrence, exactly and ignoring case, as a plain search finds them.
+TEST_F(StringNatives, ShortPatternsAreFoundWhereAPlainSearchFindsThem) {
+    const auto fold = [](std::u16string t) {
+        for (char16_t& unit : t) unit = unit == u'A' ? u'a' : unit;
+        return t;
+    };
+    const auto every = [](size_t longest) {
+        std::vector<std::u16string> all{u""};
+        for (size_t i = 0; i < all.size(); ++i)
+            if (all[i].size() < longest)
+                for (char16_t unit : std::u16string_view(u"aAb")) all.push_back(all[i] + unit);
+        return all;
+    };
+    const std::vector<std::u16string> patterns = every(3);
+    for (const std::u16string& t : every(5)) {
+        const TInt32 text = str(t);
+        for (size_t p = 1; p < patterns.size(); ++p) {
+            const TInt32 pattern = str(patterns[p]);
+            for (TInt32 exact : {0, 1}) {
+                const std::u16string a = exact ? t : fold(t);
+                const std::u16string b = exact ? patterns[p] : fold(patterns[p]);
+                const size_t first = a.find(b), last = a.rfind(b);
+                const TInt32 expectedFirst = first == a.npos ? -1 : TInt32(first);
+                const TInt32 expectedLast = last == a.npos ? -1 : TInt32(last);
+                ASSERT_EQ(one(18, {text, pattern, exact}), expectedFirst);
+                ASSERT_EQ(one(26, {text, pattern, exact}), expectedLast);
+            }
+        }
+    }
+}
+
 TEST_F(StringNatives, CountsAreNonOverlapping) {
     TInt32 s = str(u"aAaAa");
     EXPECT_EQ(one(36, {s, str(u"aa")}), 2);

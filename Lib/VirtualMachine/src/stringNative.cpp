@@ -157,13 +157,20 @@ int Searcher::find(View text, int from, int to) const {
     return (this->*kKernels[!borders.empty()][backward][fold != nullptr])(text, from, to);
 }
 
-// The first key, then the rest: fast for the short patterns applications search for.
+// A scan for the first key, then the rest where it matches: fast for the short patterns
+// applications search for, whose first key is mostly rare in the text.
 template <bool kBackward, bool kFold> int Searcher::findShort(View text, int from, int to) const {
     const int m = patternLength();
-    const int lastStart = to - from - m;
-    for (int j = 0; j <= lastStart; ++j) {
-        int k = 0;
-        while (k < m && key<kFold>(text[kBackward ? to - 1 - j - k : from + j + k]) == keys[k]) ++k;
+    const TUint16* const pattern = keys.data();
+    const TUint16 first = pattern[0];
+    // Scanning order: unit j of the scan lies at at + j * step.
+    const int step = kBackward ? -1 : 1;
+    const TUint16* const at = text.units + (kBackward ? to - 1 : from);
+    for (int j = 0, lastStart = to - from - m; j <= lastStart; ++j) {
+        const TUint16* candidate = at + j * step;
+        if (key<kFold>(*candidate) != first) continue;
+        int k = 1;
+        while (k < m && key<kFold>(candidate[k * step]) == pattern[k]) ++k;
         if (k == m) return kBackward ? to - j - m : from + j;
     }
     return -1;
@@ -381,6 +388,7 @@ std::vector<Span> splitPieces(View text, View separator, bool exact) {
     std::vector<int> positions = matchesIn(text, separator, {0, text.length}, exact);
     if (positions.empty()) return {};
     std::vector<Span> pieces;
+    pieces.reserve(positions.size() + 1);
     int from = 0;
     for (int at : positions) {
         if (at > from) pieces.push_back({from, at});
