@@ -212,6 +212,16 @@ TEST(Arena, ScatteredWritesStayInSmallPages) {
     EXPECT_LT(resident, 1024);
 }
 
+// Small reservations have their pages brought in ahead; a large one must not cost its size.
+TEST(Arena, LargeReservationsCostOnlyWhatIsWritten) {
+    Arena arena;
+    arena.reserve(64u << 20);
+    arena.reserve(16);
+    const long resident = residentKiB(arena.at<TUint8>(0));
+    ASSERT_GE(resident, 0);
+    EXPECT_LT(resident, 1024);
+}
+
 TEST(Arena, BlocksArePowerOfTwoAndReused) {
     Arena arena;
     Address a = arena.allocate(20);

@@ -89,7 +89,9 @@ public:
 private:
     TUint8* const base;
     TUint64 top = kFirstUsable;
+    TUint64 populated = 0; // pages below this have been brought in
     TUint64 handedOut = 0;
+    void populateAhead(TUint64 start);
     TUint8 liveClass(Address block) const {
         return block % (1u << kGranuleBits) != 0 ? 0 : liveClasses[block >> kGranuleBits];
     }
