@@ -171,6 +171,11 @@ TEST(OString, PrivateStringsChangeInPlace) {
     Address buffer = s.buffer();
     s.setAt(0, 'A');
     s.append(u'g');
+    const OString other = make(arena, u"xyz");
+    s.append(other.units(), 2);
+    s.append(other.units(), 0);
+    EXPECT_EQ(text(s), u"Abcdefgxy");
+    s.remove(7, 2);
     s.insert(0, s.units() + 2, 2); // units from the string itself
     s.remove(2, 1);
     s.append(s);
@@ -186,17 +191,12 @@ TEST(OString, IndexErrorsRaiseInvalidArgument) {
     OString s = make(arena, u"abc");
     TUint16 x = 'x';
     const std::function<void()> bad[] = {
-        [&] { s.at(-1); },
-        [&] { s.at(3); },
-        [&] { s.setAt(3, 'x'); },
-        [&] { s.insert(-1, &x, 1); },
-        [&] { s.insert(4, &x, 1); },
-        [&] { s.insert(0, &x, -1); },
-        [&] { s.remove(-1, 1); },
-        [&] { s.remove(0, 4); },
-        [&] { s.remove(3, 1); },
-        [&] { s.remove(1, -1); },
-        [&] { OString(arena).at(0); },
+        [&] { s.at(-1); },           [&] { s.at(3); },
+        [&] { s.setAt(3, 'x'); },    [&] { s.insert(-1, &x, 1); },
+        [&] { s.insert(4, &x, 1); }, [&] { s.insert(0, &x, -1); },
+        [&] { s.append(&x, -1); },   [&] { s.remove(-1, 1); },
+        [&] { s.remove(0, 4); },     [&] { s.remove(3, 1); },
+        [&] { s.remove(1, -1); },    [&] { OString(arena).at(0); },
     };
     for (const auto& call : bad) EXPECT_EQ(raisedCode(call), KErrInvalidArgument);
     EXPECT_EQ(text(s), u"abc");

@@ -95,11 +95,6 @@ void Arena::setLiveClass(Address block, TUint8 sizeClass) {
     liveClasses[block >> kGranuleBits] = sizeClass;
 }
 
-TUint8* Arena::bytes(Address a, TUint64 length) {
-    if (length > kSize - a) raise(KErrInvalidArgument, "Address range outside memory");
-    return base + a;
-}
-
-const TUint8* Arena::bytes(Address a, TUint64 length) const {
-    return const_cast<Arena*>(this)->bytes(a, length);
+void Arena::raiseOutsideMemory() {
+    raise(KErrInvalidArgument, "Address range outside memory");
 }

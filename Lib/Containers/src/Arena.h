@@ -77,8 +77,14 @@ public:
 
     // Host pointer to length bytes at a, for bulk copies; raises InvalidArgumentException
     // when the range runs past the end of the address space.
-    TUint8* bytes(Address a, TUint64 length);
-    const TUint8* bytes(Address a, TUint64 length) const;
+    TUint8* bytes(Address a, TUint64 length) {
+        if (length > kSize - a) [[unlikely]]
+            raiseOutsideMemory();
+        return base + a;
+    }
+    const TUint8* bytes(Address a, TUint64 length) const {
+        return const_cast<Arena*>(this)->bytes(a, length);
+    }
     // Typed view of a runtime structure kept in the arena (heap headers); not for natives.
     template <class T> T* at(Address a) const { return reinterpret_cast<T*>(base + a); }
 
@@ -92,6 +98,7 @@ private:
     TUint64 populated = 0; // pages below this have been brought in
     TUint64 handedOut = 0;
     void populateAhead(TUint64 start);
+    [[noreturn, gnu::cold]] static void raiseOutsideMemory();
     TUint8 liveClass(Address block) const {
         return block % (1u << kGranuleBits) != 0 ? 0 : liveClasses[block >> kGranuleBits];
     }

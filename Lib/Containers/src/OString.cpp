@@ -254,10 +254,15 @@ Address OString::unitsAddress() const {
 }
 
 const TUint16* OString::units() const {
-    int count = length();
-    if (count == 0) return kNoUnits;
-    return reinterpret_cast<const TUint16*>(
-        arena->bytes(unitAddress(bufferAddress, 0), TUint64(count) * kUnitSize));
+    return view().data();
+}
+
+std::span<const TUint16> OString::view() const {
+    const int count = readState(*arena, bufferAddress).length;
+    if (count == 0) return {kNoUnits, 0};
+    return {reinterpret_cast<const TUint16*>(
+                arena->bytes(unitAddress(bufferAddress, 0), TUint64(count) * kUnitSize)),
+            static_cast<size_t>(count)};
 }
 
 void OString::clear() {
@@ -270,7 +275,20 @@ void OString::append(TUint16 unit) {
 }
 
 void OString::append(const TUint16* units, int count) {
-    insert(length(), units, count);
+    const BufferState state = readState(*arena, bufferAddress);
+    const TInt64 newLength = TInt64(state.length) + count;
+    // A run of appends mostly finds room in its own buffer: nothing to shift, save or copy.
+    if (count > 0 && state.writable(newLength) &&
+        !overlapsBuffer(*arena, bufferAddress, state, units, count)) {
+        TUint16* end = unitsOf(*arena, bufferAddress, static_cast<int>(newLength)) + state.length;
+        if (count == 1)
+            *end = *units; // the usual case, for which a call to memcpy costs more than the copy
+        else
+            std::memcpy(end, units, TUint64(count) * kUnitSize);
+        setLength(*arena, bufferAddress, static_cast<int>(newLength));
+        return;
+    }
+    insert(state.length, units, count);
 }
 
 void OString::append(const OString& other) {

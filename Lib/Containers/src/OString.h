@@ -3,6 +3,7 @@
 #include "Arena.h"
 #include "CAppsString.h"
 
+#include <span>
 #include <string_view>
 
 // The machine's string: a handle on a shared, reference-counted buffer of 16-bit units in the
@@ -50,7 +51,8 @@ public:
     TUint16 at(int index) const; // code 6 outside 0 .. length-1
     // Arena address of unit 0 (0 for the empty string); valid until the next change.
     Address unitsAddress() const;
-    const TUint16* units() const; // host view of the units; valid until the next change
+    const TUint16* units() const;          // host view of the units; valid until the next change
+    std::span<const TUint16> view() const; // the units and their count, read once
 
     void clear();
     void append(TUint16 unit);

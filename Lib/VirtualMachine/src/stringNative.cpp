@@ -79,7 +79,8 @@ struct View {
 };
 
 View viewOf(const OString& text) {
-    return {text.units(), text.length()};
+    const std::span<const TUint16> units = text.view();
+    return {units.data(), static_cast<int>(units.size())};
 }
 
 // Units first .. end - 1 of a string.
@@ -884,9 +885,11 @@ void addAtEnd(VirtualMachine& vm, TInt32 function) { // 60 … 65
     InPlace edit(args, 0);
     Pattern addition(args, 1, (function & 1) != 0);
     View units = addition.view();
-    const int length = edit.text.length();
-    checkedLength(TInt64(length) + units.length);
-    edit.text.insert(function <= 61 ? 0 : length, units.units, units.length);
+    checkedLength(TInt64(edit.text.length()) + units.length);
+    if (function <= 61)
+        edit.text.insert(0, units.units, units.length);
+    else
+        edit.text.append(units.units, units.length);
     args.finish();
 }
 
