@@ -271,7 +271,7 @@ void OString::clear() {
 }
 
 void OString::append(TUint16 unit) {
-    insert(length(), &unit, 1);
+    append(&unit, 1);
 }
 
 void OString::append(const TUint16* units, int count) {
@@ -297,7 +297,8 @@ void OString::append(const OString& other) {
         *this = other;
         return;
     }
-    append(other.units(), other.length());
+    const std::span<const TUint16> units = other.view();
+    append(units.data(), static_cast<int>(units.size()));
 }
 
 void OString::insert(int index, const TUint16* units, int count) {
