@@ -261,28 +261,7 @@ TEST(InterpreterFuzz, MutatedPrograms) {
         "push_int 6\n push_int 7\n new_array 2\n box\n push_field_addr_local -1, 1\n deref\n"
         "print\n new_object 6, 2\n new_vector 4",
     };
-    const std::string methods = std::string("caught:\n deref\n print\n ret 0, 1\n") + R"(
-.method fib args=1
-fib:
-    push_local -2
-    push_int 2
-    lt
-    jump_if_false recurse
-    ret 0, 1
-recurse:
-    push_local_addr -2
-    push_local -3
-    push_int 1
-    sub
-    call fib
-    push_local -4
-    push_int 2
-    sub
-    call fib
-    add
-    store
-    ret 0, 1
-)";
+    const std::string methods = std::string("caught:\n deref\n print\n ret 0, 1\n") + kFibonacci;
     ImageGenerator generator(777);
     std::vector<Image> images;
     for (const std::string& body : bodies) {

@@ -123,6 +123,30 @@ last_resort:                    ; throwable, return address
     native 32, 2
 )";
 
+// A method of calls and returns: fib(n) the slow way.
+inline const char* const kFibonacci = R"(
+.method fib args=1
+fib:                            ; n, return address; leaves fib(n) in n's slot
+    push_local -2
+    push_int 2
+    lt
+    jump_if_false recurse
+    ret 0, 1
+recurse:
+    push_local_addr -2
+    push_local -3
+    push_int 1
+    sub
+    call fib
+    push_local -4
+    push_int 2
+    sub
+    call fib
+    add
+    store
+    ret 0, 1
+)";
+
 // A line holding only "print" logs the int on top and pops it.
 inline std::string expandPrint(const std::string& body) {
     std::istringstream in(body);

@@ -301,29 +301,6 @@ TEST(Interpreter, Jumps) {
     EXPECT_TRUE(outcome.log.empty());
 }
 
-const char* const kFibonacci = R"(
-.method fib args=1
-fib:                            ; n, return address; leaves fib(n) in n's slot
-    push_local -2
-    push_int 2
-    lt
-    jump_if_false recurse
-    ret 0, 1
-recurse:
-    push_local_addr -2
-    push_local -3
-    push_int 1
-    sub
-    call fib
-    push_local -4
-    push_int 2
-    sub
-    call fib
-    add
-    store
-    ret 0, 1
-)";
-
 TEST(Interpreter, StaticCallsAndReturns) {
     EXPECT_EQ(runProgram(program("push_int 15\n call fib\n print", kFibonacci)).log, Log{"610"});
     // A return with no active call raises code 6.
