@@ -1034,8 +1034,6 @@ bool dispatchFamily(VirtualMachine& vm, TInt32 f) {
         affix(vm, f);
     else if (f >= 50 && f <= 53)
         split(vm, f);
-    else if (f >= 60 && f <= 65)
-        addAtEnd(vm, f);
     else if (f >= 69 && f <= 76)
         replaceFamily(vm, f - 69, Which::First);
     else if (f >= 77 && f <= 84)
@@ -1105,6 +1103,12 @@ void stringNative(VirtualMachine& vm, TInt32 function) {
     case 57: insertAt(vm, false); return;
     case 58: insertAt(vm, true); return;
     case 59: insertRangeAt(vm); return;
+    case 60:
+    case 61:
+    case 62:
+    case 63:
+    case 64:
+    case 65: addAtEnd(vm, function); return;
     case 66: repeatInPlace(vm); return;
     case 67: replaceRange(vm, false); return;
     case 68: replaceRange(vm, true); return;
